@@ -1,0 +1,8 @@
+# Warning and sanitizer settings shared by every target of the project.
+add_library(tessel_warnings INTERFACE)
+target_compile_options(tessel_warnings INTERFACE -Wall -Wextra)
+
+if(TESSEL_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
+endif()

@@ -1,0 +1,10 @@
+// Umbrella header of the kora framework.
+#pragma once
+
+#include "kora/factory.h"
+#include "kora/file.h"
+#include "kora/hash.h"
+#include "kora/helper.h"
+#include "kora/serialize.h"
+#include "kora/trace.h"
+#include "kora/types.h"

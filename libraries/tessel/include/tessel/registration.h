@@ -1,0 +1,20 @@
+// Library entry points and the classes registered when the library loads.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tessel {
+
+// Each emits one trace record ("dataInit:" / "dataDeinit:"); registration of
+// the classes happens at load and does not depend on them.
+void dataInit();
+void dataDeinit();
+
+// Class names of the items registered with the object factory, in
+// registration order (tests walk these to cover every class).
+const std::vector<std::string>& RegisteredItemClasses();
+// Class names of the protocol payloads registered with the object factory.
+const std::vector<std::string>& RegisteredMessageClasses();
+
+}  // namespace tessel

@@ -1,0 +1,11 @@
+// Umbrella header of the tessel library.
+#pragma once
+
+#include "kora/kora.h"
+#include "tessel/access.h"
+#include "tessel/checks.h"
+#include "tessel/item.h"
+#include "tessel/items_device.h"
+#include "tessel/jsonfactory.h"
+#include "tessel/record.h"
+#include "tessel/registration.h"
