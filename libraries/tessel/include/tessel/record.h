@@ -386,7 +386,7 @@ class cDBRecord : public cDBItem {
             for (size_t j = i; j < rows.size(); ++j)
                 if (j == i || (rows[i].group != kOwnGroup && rows[j].group == rows[i].group))
                     group.push_back(&rows[j]);
-            done.insert(rows[i].group);
+            if (rows[i].group != kOwnGroup) done.insert(rows[i].group);
             bool present = true;
             for (auto* row : group) CheckMember(row->key, present, data, row->ops->Kind());
             if (!present) continue;

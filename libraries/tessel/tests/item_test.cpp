@@ -1,0 +1,174 @@
+// The item base: name and directory rules, envelope reading, CheckMember,
+// hashing and JSON files.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "tessel/tessel.h"
+
+using namespace tessel;
+
+TEST(ItemName, Normalisation) {
+    struct Case {
+        std::string in, stored;
+    } cases[] = {
+        {"a/b/c", "abc"},
+        {std::string(31, 'x'), std::string(30, 'x')},
+        {std::string(30, 'y'), std::string(30, 'y')},
+        {"/" + std::string(30, 'z') + "/", std::string(30, 'z')},
+        {"", ""},
+    };
+    cDBConfigSSH item;
+    for (const auto& c : cases) {
+        item.SetName(c.in);
+        EXPECT_EQ(item.GetName(), c.stored) << c.in;
+    }
+}
+
+TEST(ItemDir, Normalisation) {
+    struct Case {
+        std::string in, stored;
+    } cases[] = {
+        {"", "/"},  {"Users", "/Users/"}, {"/Users", "/Users/"}, {"Users/", "/Users/"},
+        {"/", "/"}, {"//a//", "//a//"},
+    };
+    cDBConfigSSH item;
+    for (const auto& c : cases) {
+        item.SetDir(c.in);
+        EXPECT_EQ(item.GetDir(), c.stored) << c.in;
+    }
+}
+
+TEST(Item, DefaultPath) {
+    EXPECT_EQ(cDBConfigSSH().GetPath(), "/Config/System/DeviceManagement/SSH/SSHConfig");
+    EXPECT_EQ(cDBConfigNTP().GetDir(), "/");
+}
+
+TEST(Item, CheckMemberKinds) {
+    Json::Value o;
+    ASSERT_TRUE(ParseJson(R"({"s":"x","i":-5,"u":7,"b":true,"a":[1],"n":null,
+        "big":9000000000,"neg":-9000000000,"f":1.5})",
+                          o));
+    struct Case {
+        const char* key;
+        unsigned kind;
+        bool pass;
+    } cases[] = {
+        {"s", kJsonAny, true},     {"s", kJsonString, true},     {"i", kJsonString, false},
+        {"i", kJsonInt, true},     {"u", kJsonInt, true},        {"i", kJsonUInt, false},
+        {"u", kJsonUInt, true},    {"b", kJsonBool, true},       {"u", kJsonBool, false},
+        {"a", kJsonArray, true},   {"n", kJsonArray, true},      {"s", kJsonArray, false},
+        {"big", kJsonUInt, false}, {"big", kJsonUInt64, true},   {"big", kJsonInt64, true},
+        {"neg", kJsonInt64, true}, {"neg", kJsonUInt64, false},  {"f", kJsonInt, false},
+        {"s", 8, false},           {"missing", kJsonAny, false},
+    };
+    for (const auto& c : cases) {
+        bool ok = true;
+        EXPECT_EQ(cDBItem::CheckMember(c.key, ok, o, c.kind), c.pass) << c.key << " " << c.kind;
+        EXPECT_EQ(ok, c.pass) << c.key;
+    }
+    // A passing check leaves an earlier failure standing.
+    bool ok = false;
+    EXPECT_TRUE(cDBItem::CheckMember("s", ok, o, kJsonString));
+    EXPECT_FALSE(ok);
+    // Not an object at all: a clean failure, not an exception.
+    Json::Value arr(Json::arrayValue);
+    ok = true;
+    EXPECT_FALSE(cDBItem::CheckMember("s", ok, arr, kJsonAny));
+}
+
+TEST(ItemJson, EnvelopeFailuresChangeNothingButDefaults) {
+    const char* docs[] = {
+        "",
+        "not json",
+        "[1,2]",
+        "42",
+        R"({"Name":"SSHConfig","Type":"EmailConfigObject","Directory":"/x/","Data":{"Enabled":true}})",
+        R"({"Name":"SSHConfig","Type":{"a":1},"Directory":"/x/","Data":{"Enabled":true}})",
+        R"({"Name":"n","Type":"SSHConfigObject","Directory":"/x/"})",
+        R"({"Name":5,"Type":"SSHConfigObject","Directory":"/x/","Data":{"Enabled":true}})",
+        R"({"Name":"n","Type":"SSHConfigObject","Directory":"/x/","Data":{}})",
+        R"({"Name":"n","Type":"SSHConfigObject","Directory":"/x/","Data":{"Enabled":1}})",
+        R"({"Name":"n","Type":"SSHConfigObject","Directory":"/x/","Data":[true]})",
+        R"({"Name":"n","Type":"SSHConfigObject","Directory":"/x/","Data":"Enabled"})",
+    };
+    for (const char* doc : docs) {
+        cDBConfigSSH item;
+        item.SetEnabled(true);
+        item.SetName("keep");
+        std::set<std::string> rejected;
+        EXPECT_FALSE(item.FromJSON(doc, rejected)) << doc;
+        EXPECT_TRUE(rejected.empty()) << doc;
+        EXPECT_FALSE(item.GetEnabled()) << doc;
+    }
+    // Without "Data" the name and directory are not taken over.
+    cDBConfigSSH item;
+    std::set<std::string> rejected;
+    item.FromJSON(R"({"Name":"n","Type":"SSHConfigObject","Directory":"/x/"})", rejected);
+    EXPECT_EQ(item.GetName(), "SSHConfig");
+}
+
+TEST(ItemJson, DeepNestingIsRefused) {
+    std::string deep(100000, '[');
+    cDBConfigSSH item;
+    std::set<std::string> rejected;
+    EXPECT_FALSE(item.FromJSON(deep, rejected));
+    std::string doc = R"({"Name":"n","Type":"SSHConfigObject","Directory":"/","Data":)" +
+                      std::string(5000, '[') + std::string(5000, ']') + "}";
+    EXPECT_FALSE(item.FromJSON(doc, rejected));
+}
+
+TEST(ItemHash, CoversSecretsAndEverything) {
+    cDBConfigEmail a, b;
+    EXPECT_EQ(a.ToHash(), b.ToHash());
+    EXPECT_EQ(a.ToHash().size(), 64u);
+    ASSERT_TRUE(b.SetAuthPass("other"));
+    EXPECT_NE(a.ToHash(), b.ToHash());
+    cDBConfigEmail c;
+    c.SetName("x");
+    EXPECT_NE(a.ToHash(), c.ToHash());
+}
+
+TEST(ItemFiles, WriteThenRead) {
+    char dir[] = "/tmp/tessel-itemfiles-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    cDBConfigNTP ntp;
+    ASSERT_TRUE(ntp.SetNTPServer1("pool.example.org"));
+    ASSERT_TRUE(ntp.SetPollingInterval(9));
+    ASSERT_TRUE(ntp.ToJSONFile("ntp.json", dir));
+    ASSERT_TRUE(ntp.ToJSONFile("ntp.json", dir));  // an existing file is replaced
+    cDBConfigNTP back;
+    ASSERT_TRUE(back.FromJSONFile("ntp.json", dir));
+    EXPECT_EQ(back.ToHash(), ntp.ToHash());
+    EXPECT_FALSE(back.FromJSONFile("missing.json", dir));
+    EXPECT_FALSE(ntp.ToJSONFile("x.json", std::string(dir) + "/no/such/dir"));
+    unlink((std::string(dir) + "/ntp.json").c_str());
+    rmdir(dir);
+}
+
+TEST(JsonFactory, CreatesByTypeName) {
+    std::set<std::string> rejected;
+    EXPECT_EQ(cJsonFactory::CreateObject("NoSuchObject"), nullptr);
+    kora::Ref<cDBItem> ssh =
+        kora::Ref<cDBItem>::Adopt(cJsonFactory::CreateObject("SSHConfigObject"));
+    ASSERT_TRUE(ssh);
+    EXPECT_EQ(ssh->TypeName(), "cDBConfigSSH");
+
+    const char* byClassName =
+        R"({"Name":"SSHConfig","Type":"cDBConfigSSH","Directory":"/","Data":{"Enabled":true}})";
+    EXPECT_EQ(cJsonFactory::CreateObjectFromJSON(byClassName, rejected), nullptr);
+    const char* missingEnabled =
+        R"({"Name":"SSHConfig","Type":"SSHConfigObject","Directory":"/","Data":{}})";
+    EXPECT_EQ(cJsonFactory::CreateObjectFromJSON(missingEnabled, rejected), nullptr);
+    EXPECT_TRUE(rejected.empty());
+    EXPECT_EQ(cJsonFactory::CreateObjectFromJSON(R"({"Name":"x"})", rejected), nullptr);
+    EXPECT_EQ(cJsonFactory::CreateObjectFromJSON(R"({"Type":7})", rejected), nullptr);
+    EXPECT_EQ(cJsonFactory::CreateObjectFromJSON("[]", rejected), nullptr);
+
+    size_t live = kora::GC::LiveCount();
+    const char* badPort = R"({"Name":"EmailConfig","Type":"EmailConfigObject","Directory":"/",
+        "Data":{"Enabled":true,"MailServer":"m","TcpPort":0,"AuthUser":"","AuthPass":"",
+                "UseStartTLS":true,"UseTLS":true,"SenderName":""}})";
+    EXPECT_EQ(cJsonFactory::CreateObjectFromJSON(badPort, rejected), nullptr);
+    EXPECT_EQ(rejected, std::set<std::string>{"TcpPort"});
+    EXPECT_EQ(kora::GC::LiveCount(), live);
+}

@@ -1,0 +1,147 @@
+// Properties every registered class must have, checked over the registries,
+// so a class added later is covered without new test code.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "tessel/tessel.h"
+#include "wire.h"
+
+using namespace tessel;
+
+namespace {
+
+std::vector<std::string> AllRegistered() {
+    std::vector<std::string> all = RegisteredItemClasses();
+    const auto& messages = RegisteredMessageClasses();
+    all.insert(all.end(), messages.begin(), messages.end());
+    return all;
+}
+
+kora::Ref<kora::ISerialize> Create(const std::string& name) {
+    return kora::Ref<kora::ISerialize>::Adopt(kora::cObjectFactory::CreateObject(name));
+}
+
+// Deserializes `bytes` as a fresh object of `name`; returns whether it was accepted.
+bool ReadAs(const std::string& name, const std::string& bytes) {
+    kora::Ref<kora::ISerialize> obj = Create(name);
+    kora::cSerializeBuffer b(bytes.data(), bytes.size());
+    return obj->Deserialize(b) != 0;
+}
+
+}  // namespace
+
+TEST(Registry, EveryClassIsCreatableUnderItsTypeName) {
+    ASSERT_FALSE(RegisteredItemClasses().empty());
+    for (const auto& name : AllRegistered()) {
+        kora::Ref<kora::ISerialize> obj = Create(name);
+        ASSERT_TRUE(obj) << name;
+        EXPECT_EQ(obj->TypeName(), name);
+        EXPECT_EQ(obj->GetRefCount(), 1);
+    }
+}
+
+TEST(Registry, BinaryRoundTripOfEveryClass) {
+    size_t live = kora::GC::LiveCount();
+    for (const auto& name : AllRegistered()) {
+        kora::Ref<kora::ISerialize> obj = Create(name);
+        if (auto* item = dynamic_cast<cDBItem*>(obj.get())) item->SetName("Entry1");
+        kora::cSerializeBuffer b;
+        ASSERT_TRUE(kora::cObjectFactory::Serialize(*obj, b)) << name;
+        kora::Ref<kora::ISerialize> back =
+            kora::Ref<kora::ISerialize>::Adopt(kora::cObjectFactory::Deserialize(b));
+        ASSERT_TRUE(back) << name;
+        EXPECT_EQ(b.Remaining(), 0u) << name;
+        EXPECT_EQ(back->TypeName(), name);
+        EXPECT_EQ(testwire::BytesOf(*back), testwire::BytesOf(*obj)) << name;
+    }
+    EXPECT_EQ(kora::GC::LiveCount(), live);
+}
+
+// Every proper prefix of a valid form is refused (the form is exact), and
+// damaged bytes never read out of bounds or leak.
+TEST(Registry, DamagedBinaryFormsFailCleanly) {
+    size_t live = kora::GC::LiveCount();
+    std::mt19937 rng(7);
+    for (const auto& name : AllRegistered()) {
+        kora::Ref<kora::ISerialize> obj = Create(name);
+        std::string bytes = testwire::BytesOf(*obj);
+        for (size_t len = 0; len < bytes.size(); ++len)
+            EXPECT_FALSE(ReadAs(name, bytes.substr(0, len))) << name << " cut at " << len;
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            std::string flipped = bytes;
+            flipped[i] = static_cast<char>(flipped[i] ^ 0xff);
+            ReadAs(name, flipped);
+        }
+        for (int round = 0; round < 50; ++round) {
+            std::string noise(rng() % 64, '\0');
+            for (auto& c : noise) c = static_cast<char>(rng());
+            ReadAs(name, noise);
+            ReadAs(name, bytes.substr(0, 2) + noise);
+        }
+        // An absurd length or count right after a valid version record.
+        ReadAs(name, bytes.substr(0, 2) + std::string("\x01\x00\xff\xff\xff\xff", 6));
+    }
+    EXPECT_EQ(kora::GC::LiveCount(), live);
+}
+
+TEST(Registry, EveryJsonTypeMakesItsOwnClass) {
+    for (const auto& type : cJsonFactory::RegisteredTypes()) {
+        kora::Ref<cDBItem> item = kora::Ref<cDBItem>::Adopt(cJsonFactory::CreateObject(type));
+        ASSERT_TRUE(item) << type;
+        EXPECT_EQ(std::string(item->GetType()), type);
+        EXPECT_TRUE(kora::cObjectFactory::IsRegistered(item->TypeName())) << type;
+    }
+}
+
+// A default item's unmasked JSON loads back into an equal item. Exceptions:
+// the feature list cannot be loaded from JSON at all, and the snapshot
+// configuration's default receiver (empty) is not an e-mail address.
+TEST(Registry, JsonRoundTripOfEveryItem) {
+    const std::set<std::string> notLoadable = {"FeatureListObject", "SnapshotConfigObject"};
+    for (const auto& type : cJsonFactory::RegisteredTypes()) {
+        kora::Ref<cDBItem> item = kora::Ref<cDBItem>::Adopt(cJsonFactory::CreateObject(type));
+        item->SetName("Entry1");
+        kora::s_string text;
+        item->ToJSON(text);
+        std::set<std::string> rejected;
+        kora::Ref<cDBItem> back =
+            kora::Ref<cDBItem>::Adopt(cJsonFactory::CreateObjectFromJSON(text, rejected));
+        if (notLoadable.count(type)) {
+            EXPECT_FALSE(back) << type;
+            continue;
+        }
+        ASSERT_TRUE(back) << type << "\n" << text;
+        EXPECT_TRUE(rejected.empty()) << type;
+        EXPECT_EQ(back->ToHash(), item->ToHash()) << type << "\n" << text;
+    }
+}
+
+// Any text, and any damage to a valid document, gives a clean refusal or an item.
+TEST(Registry, DamagedJsonFailsCleanly) {
+    std::mt19937 rng(11);
+    size_t live = kora::GC::LiveCount();
+    for (const auto& type : cJsonFactory::RegisteredTypes()) {
+        kora::Ref<cDBItem> item = kora::Ref<cDBItem>::Adopt(cJsonFactory::CreateObject(type));
+        kora::s_string text;
+        item->ToJSON(text);
+        for (size_t cut = 0; cut < text.size(); cut += 3) {
+            std::set<std::string> rejected;
+            kora::Ref<cDBItem>::Adopt(
+                cJsonFactory::CreateObjectFromJSON(text.substr(0, cut), rejected));
+        }
+        const char* replacements[] = {"null", "[]",    "{}",   "-1",
+                                      "1e40", "\"x\"", "true", "4294967296"};
+        for (int round = 0; round < 40; ++round) {
+            std::string doc = text;
+            size_t colon = doc.find(':', rng() % doc.size());
+            if (colon == std::string::npos) continue;
+            size_t end = doc.find_first_of(",}\n", colon + 1);
+            doc.replace(colon + 1, end - colon - 1, replacements[rng() % 8]);
+            std::set<std::string> rejected;
+            kora::Ref<cDBItem>::Adopt(cJsonFactory::CreateObjectFromJSON(doc, rejected));
+            item->FromJSON(doc, rejected);
+        }
+    }
+    EXPECT_EQ(kora::GC::LiveCount(), live);
+}
