@@ -4,6 +4,8 @@
 #include "kora/kora.h"
 #include "tessel/access.h"
 #include "tessel/checks.h"
+#include "tessel/collection.h"
+#include "tessel/collections_access.h"
 #include "tessel/item.h"
 #include "tessel/items_device.h"
 #include "tessel/jsonfactory.h"

@@ -1,0 +1,102 @@
+#include "tessel/collections_access.h"
+
+namespace tessel {
+
+namespace {
+
+// The grants of privilege levels 0 to 3 before any configuration is known.
+struct DefaultGrant {
+    const char* accessClass;
+    uint8_t level[4];
+};
+const DefaultGrant kDefaultTable[] = {
+    {ACCESS_CLASS_WAN_STATUS, {0, 0, 0, 1}},
+    {ACCESS_CLASS_WAN_CONFIG, {0, 0, 0, 2}},
+    {ACCESS_CLASS_LAN_STATUS, {0, 0, 0, 1}},
+    {ACCESS_CLASS_LAN_CONFIG, {0, 0, 0, 2}},
+    {ACCESS_CLASS_FIREWALL_CONFIG, {0, 0, 0, 2}},
+    {ACCESS_CLASS_LOGBOOK, {0, 0, 0, 2}},
+    {ACCESS_CLASS_SYSTEM_STATUS, {0, 0, 0, 1}},
+    {ACCESS_CLASS_WEB_INTERFACE_CONFIG, {1, 1, 1, 2}},
+    {ACCESS_CLASS_REBOOT, {0, 0, 0, 2}},
+    {ACCESS_CLASS_DATETIME, {0, 0, 0, 2}},
+    {ACCESS_CLASS_FIRMWARE_UPDATE, {0, 0, 0, 2}},
+    {ACCESS_CLASS_DEVICE_MANAGEMENT_CONFIG, {0, 0, 0, 2}},
+    {ACCESS_CLASS_ADMIN_ONLY, {0, 0, 0, 2}},
+    {ACCESS_CLASS_CERTIFICATES, {0, 0, 0, 2}},
+    {ACCESS_CLASS_USER_ONLY, {0, 0, 2, 2}},
+    {ACCESS_CLASS_TOOLS, {0, 0, 0, 2}},
+    {ACCESS_CLASS_UART, {0, 0, 0, 2}},
+    {ACCESS_CLASS_EVERYONE, {0, 1, 1, 1}},
+};
+
+// The classes an access item configures (all but admin-only, user-only and everyone).
+const char* const kConfigurable[] = {
+    ACCESS_CLASS_WAN_STATUS,
+    ACCESS_CLASS_WAN_CONFIG,
+    ACCESS_CLASS_LAN_STATUS,
+    ACCESS_CLASS_LAN_CONFIG,
+    ACCESS_CLASS_FIREWALL_CONFIG,
+    ACCESS_CLASS_LOGBOOK,
+    ACCESS_CLASS_SYSTEM_STATUS,
+    ACCESS_CLASS_WEB_INTERFACE_CONFIG,
+    ACCESS_CLASS_REBOOT,
+    ACCESS_CLASS_DATETIME,
+    ACCESS_CLASS_FIRMWARE_UPDATE,
+    ACCESS_CLASS_DEVICE_MANAGEMENT_CONFIG,
+    ACCESS_CLASS_CERTIFICATES,
+    ACCESS_CLASS_TOOLS,
+    ACCESS_CLASS_UART,
+};
+
+}  // namespace
+
+cDBAccessCollection::cDBAccessCollection() : cDBCollection("/Config/System/Access/") {
+    for (const auto& row : kDefaultTable)
+        for (unsigned level = 0; level < 4; ++level)
+            m_table[level][row.accessClass] = row.level[level];
+}
+
+bool cDBAccessCollection::ValidateDBItem(cDBItem* item) {
+    if (const cDBConfigAccess* access = AsType<cDBConfigAccess>(item)) {
+        if (access->GetName() == "GuestAccessConfig") return m_guest.Offer(item);
+        if (access->GetName() == "UserAccessConfig") return m_user.Offer(item);
+        return false;
+    }
+    return m_tacacs.Offer(item) || m_radius.Offer(item);
+}
+
+void cDBAccessCollection::EndSync() {
+    m_guest.Commit();
+    m_user.Commit();
+    m_tacacs.Commit();
+    m_radius.Commit();
+    // Rows 1 and 2 follow the committed items, even when this sync brought none.
+    for (const char* accessClass : kConfigurable) {
+        m_table[1][accessClass] = static_cast<uint8_t>(m_guest.committed.GetLevel(accessClass));
+        m_table[2][accessClass] = static_cast<uint8_t>(m_user.committed.GetLevel(accessClass));
+    }
+    synced = true;
+}
+
+bool cDBAccessCollection::HasChanged() {
+    return m_guest.Changed() || m_user.Changed() || m_tacacs.Changed() || m_radius.Changed();
+}
+
+void cDBAccessCollection::GetVisibleAccessClasses(unsigned level, std::set<std::string>& classes) {
+    classes.clear();
+    auto row = m_table.find(level);
+    if (row == m_table.end()) return;
+    for (const auto& grant : row->second)
+        if (grant.second != 0) classes.insert(grant.first);
+}
+
+bool cDBAccessCollection::ValidateAccess(unsigned level, const std::string& accessClass,
+                                         unsigned required) {
+    auto row = m_table.find(level);
+    if (row == m_table.end() || accessClass.empty()) return false;
+    auto grant = row->second.find(accessClass);
+    return grant != row->second.end() && grant->second >= required;
+}
+
+}  // namespace tessel

@@ -1,0 +1,134 @@
+// Collections: the access table and the slot rules of staged and committed copies.
+#include <gtest/gtest.h>
+
+#include "tessel/tessel.h"
+
+using namespace tessel;
+
+namespace {
+
+std::set<std::string> Visible(cDBAccessCollection& c, unsigned level) {
+    std::set<std::string> out = {"stale"};
+    c.GetVisibleAccessClasses(level, out);
+    return out;
+}
+
+cDBConfigAccess AccessItem(const char* name) {
+    cDBConfigAccess a;
+    a.SetName(name);
+    return a;
+}
+
+}  // namespace
+
+TEST(AccessCollection, DefaultTable) {
+    cDBAccessCollection c;
+    EXPECT_EQ(c.GetPath(), "/Config/System/Access/");
+    EXPECT_EQ(Visible(c, 0), std::set<std::string>{ACCESS_CLASS_WEB_INTERFACE_CONFIG});
+    EXPECT_EQ(Visible(c, 1),
+              (std::set<std::string>{ACCESS_CLASS_WEB_INTERFACE_CONFIG, ACCESS_CLASS_EVERYONE}));
+    EXPECT_EQ(Visible(c, 2),
+              (std::set<std::string>{ACCESS_CLASS_WEB_INTERFACE_CONFIG, ACCESS_CLASS_EVERYONE,
+                                     ACCESS_CLASS_USER_ONLY}));
+    EXPECT_EQ(Visible(c, 3).size(), 18u);
+    EXPECT_TRUE(Visible(c, 4).empty());
+
+    struct Case {
+        unsigned level;
+        const char* accessClass;
+        unsigned required;
+        bool allowed;
+    } cases[] = {
+        {3, ACCESS_CLASS_WAN_STATUS, 2, false},
+        {3, ACCESS_CLASS_WAN_STATUS, 1, true},
+        {3, "", 0, false},
+        {5, ACCESS_CLASS_WAN_STATUS, 0, false},
+        {0, ACCESS_CLASS_ADMIN_ONLY, 0, true},
+        {0, ACCESS_CLASS_ADMIN_ONLY, 1, false},
+        {2, ACCESS_CLASS_USER_ONLY, 2, true},
+        {1, "ACCESS_CLASS_UNKNOWN", 0, false},
+    };
+    for (const auto& k : cases)
+        EXPECT_EQ(c.ValidateAccess(k.level, k.accessClass, k.required), k.allowed)
+            << k.level << " " << k.accessClass << " " << k.required;
+}
+
+TEST(AccessCollection, RowsFollowTheConfiguration) {
+    cDBAccessCollection c;
+    cDBConfigAccess guest = AccessItem("GuestAccessConfig");
+    ASSERT_TRUE(guest.SetAccessWanStatus(1));
+    c.BeginSync();
+    EXPECT_TRUE(c.ValidateDBItem(&guest));
+    EXPECT_TRUE(c.HasChanged());
+    c.EndSync();
+    EXPECT_TRUE(c.IsSynced());
+    EXPECT_FALSE(c.HasChanged());
+    EXPECT_EQ(Visible(c, 1),
+              (std::set<std::string>{ACCESS_CLASS_WAN_STATUS, ACCESS_CLASS_EVERYONE}));
+    // No user item has ever arrived: row 2 comes from a default item (all 0).
+    EXPECT_EQ(Visible(c, 2),
+              (std::set<std::string>{ACCESS_CLASS_EVERYONE, ACCESS_CLASS_USER_ONLY}));
+    EXPECT_EQ(Visible(c, 3).size(), 18u);
+
+    // A sync without access items keeps the last staged ones.
+    c.BeginSync();
+    c.EndSync();
+    EXPECT_TRUE(c.ValidateAccess(1, ACCESS_CLASS_WAN_STATUS, 1));
+}
+
+TEST(AccessCollection, RefusesForeignItemsAndNames) {
+    cDBAccessCollection c;
+    cDBConfigAccess other = AccessItem("AdminAccessConfig");
+    ASSERT_TRUE(other.SetAccessWanConfig(2));
+    cDBConfigSSH ssh;
+    EXPECT_FALSE(c.ValidateDBItem(&other));
+    EXPECT_FALSE(c.ValidateDBItem(&ssh));
+    EXPECT_FALSE(c.ValidateDBItem(nullptr));
+    EXPECT_FALSE(c.HasChanged());
+
+    // Only the RADIUS item changes: the collection reports a change.
+    cDBConfigRadius radius;
+    ASSERT_TRUE(radius.SetPort1(1645));
+    EXPECT_TRUE(c.ValidateDBItem(&radius));
+    EXPECT_TRUE(c.HasChanged());
+    c.EndSync();
+    EXPECT_EQ(c.GetRadius().GetPort1(), 1645);
+    // The same contents again bring no change.
+    c.BeginSync();
+    EXPECT_TRUE(c.ValidateDBItem(&radius));
+    EXPECT_FALSE(c.HasChanged());
+}
+
+TEST(Slots, MapSlotReplacesWholeMapAndComparesByHash) {
+    MapSlot<cDBConfigSSH> slot;
+    auto offer = [&](const char* name, bool enabled) {
+        cDBConfigSSH s;
+        s.SetName(name);
+        s.SetEnabled(enabled);
+        return slot.Offer(&s);
+    };
+    slot.Begin();
+    offer("a", true);
+    offer("b", false);
+    offer("c", false);
+    EXPECT_TRUE(slot.Changed());
+    slot.Commit();
+    EXPECT_FALSE(slot.Changed());
+    slot.Begin();
+    offer("b", false);
+    offer("a", true);
+    offer("c", false);
+    EXPECT_FALSE(slot.Changed());  // same items, other order
+    slot.Begin();
+    offer("a", true);
+    offer("b", false);
+    EXPECT_TRUE(slot.Changed());
+    slot.Commit();
+    EXPECT_EQ(slot.committed.size(), 2u);
+    slot.Begin();
+    offer("a", false);
+    offer("b", false);
+    EXPECT_TRUE(slot.Changed());  // same keys, one item differs
+    cDBConfigNTP foreign;
+    EXPECT_FALSE(slot.Offer(&foreign));
+}
