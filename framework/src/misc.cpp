@@ -142,9 +142,12 @@ TraceState& trace() {
 void cTracepoint::Call(const char* module, const char* version, int level, const std::string& text,
                        const std::string& detail, const char* file, int line) {
     TraceState& s = trace();
-    std::lock_guard<std::mutex> g(s.lock);
+    std::unique_lock<std::mutex> g(s.lock);
     if (level < s.minLevel) return;
     if (s.handler) {
+        // The handler runs outside the lock, so it may trace (or replace itself) in turn.
+        std::function<void(const cTraceRecord&)> handler = s.handler;
+        g.unlock();
         cTraceRecord r;
         r.module = module ? module : "";
         r.version = version ? version : "";
@@ -153,7 +156,7 @@ void cTracepoint::Call(const char* module, const char* version, int level, const
         r.detail = detail;
         r.file = file ? file : "";
         r.line = line;
-        s.handler(r);
+        handler(r);
         return;
     }
     timespec ts{};

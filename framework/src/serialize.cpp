@@ -64,7 +64,9 @@ long IGarbageCollectable::AddRef() {
 long IGarbageCollectable::Release() {
     long left = --m_refs;
     if (left == 0) {
-        GC::Remove(this);
+        // The registry holds the address of the whole object, which differs from
+        // `this` when the counted base is not the first base of the class.
+        GC::Remove(dynamic_cast<const void*>(this));
         delete this;
     }
     return left;

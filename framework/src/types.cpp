@@ -24,6 +24,8 @@ std::string FormatInteger(uint64_t magnitude, bool negative, unsigned bytes,
         width = (format[0] - '0') * 10 + (format[1] - '0');
         if (width < 2 || width > 16) width = 0;
     }
+    // Like printf's "%0*d", the sign counts towards the width.
+    if (negative && width > 0) --width;
     std::snprintf(buf, sizeof buf, "%s%0*llu", negative ? "-" : "", width,
                   static_cast<unsigned long long>(magnitude));
     return buf;
@@ -139,7 +141,10 @@ s_socket_addr s_socket_addr::FromIP(uint32_t ip, uint16_t port) {
 
 bool s_socket_addr::InitFromString(const std::string& text, uint16_t port) {
     in_addr a{};
-    if (text.size() > 15 || inet_pton(AF_INET, text.c_str(), &a) != 1) return false;
+    // inet_pton stops at a NUL byte, so text with one inside is refused here.
+    if (text.size() > 15 || text.find('\0') != std::string::npos ||
+        inet_pton(AF_INET, text.c_str(), &a) != 1)
+        return false;
     m_ip = ntohl(a.s_addr);
     m_port = port;
     return true;

@@ -23,6 +23,7 @@ class cSHA256Calculator : public cHashCalculator {
     ~cSHA256Calculator() override;
     cSHA256Calculator(const cSHA256Calculator&) = delete;
     cSHA256Calculator& operator=(const cSHA256Calculator&) = delete;
+    using cHashCalculator::Add;  // keep Add(text) visible next to the override
     void Add(const void* data, size_t size) override;
     std::string GetResult() override;
 

@@ -6,7 +6,8 @@
 //   s_string           version record, u32 byte length, bytes
 //   cTime              version record, i64 microseconds since the epoch (UTC)
 //   s_socket_addr      version record, u32 IPv4 address (host order), u16 port
-//   s_map_string_string version record, u16 count, then key and value per entry
+//   s_map_string_string version record, count as an s_uint16 (its own version record,
+//                      then u16), then key and value per entry as s_string, in key order
 #pragma once
 
 #include <cstdint>
@@ -39,6 +40,8 @@ class s_basic_int : public ISerialize {
     T& Value() { return m_value; }
     T Value() const { return m_value; }
 
+    using ISerialize::Deserialize;  // the XML forms of the base stay visible
+    using ISerialize::Serialize;
     unsigned Version() const override { return 1; }
     std::string TypeName() const override {
         const char* names[] = {"s_int8",  "s_uint8",  "s_int16", "s_uint16",
@@ -102,6 +105,8 @@ class s_bool : public ISerialize {
     }
     bool Value() const { return m_value; }
 
+    using ISerialize::Deserialize;  // the XML forms of the base stay visible
+    using ISerialize::Serialize;
     unsigned Version() const override { return 1; }
     std::string TypeName() const override { return "s_bool"; }
     bool Serialize(cSerializeBuffer& b) const override;
@@ -129,6 +134,8 @@ class s_string : public ISerialize, public std::string {
         return *this;
     }
 
+    using ISerialize::Deserialize;  // the XML forms of the base stay visible
+    using ISerialize::Serialize;
     unsigned Version() const override { return 1; }
     std::string TypeName() const override { return "s_string"; }
     bool Serialize(cSerializeBuffer& b) const override;
@@ -142,7 +149,11 @@ class cTime : public ISerialize {
   public:
     cTime() = default;
     static cTime Now();
-    void FromSeconds(int64_t seconds) { m_micros = seconds * 1000000; }
+    // Seconds beyond the microsecond range saturate at its ends.
+    void FromSeconds(int64_t seconds) {
+        if (__builtin_mul_overflow(seconds, int64_t(1000000), &m_micros))
+            m_micros = seconds < 0 ? INT64_MIN : INT64_MAX;
+    }
     int64_t ToSeconds() const;
     int64_t ToMicroseconds() const { return m_micros; }
     void FromMicroseconds(int64_t micros) { m_micros = micros; }
@@ -156,6 +167,8 @@ class cTime : public ISerialize {
     bool operator!=(const cTime& o) const { return m_micros != o.m_micros; }
     bool operator<(const cTime& o) const { return m_micros < o.m_micros; }
 
+    using ISerialize::Deserialize;  // the XML forms of the base stay visible
+    using ISerialize::Serialize;
     unsigned Version() const override { return 1; }
     std::string TypeName() const override { return "cTime"; }
     bool Serialize(cSerializeBuffer& b) const override;
@@ -188,6 +201,8 @@ class s_socket_addr : public ISerialize {
         return m_ip != o.m_ip ? m_ip < o.m_ip : m_port < o.m_port;
     }
 
+    using ISerialize::Deserialize;  // the XML forms of the base stay visible
+    using ISerialize::Serialize;
     unsigned Version() const override { return 1; }
     std::string TypeName() const override { return "s_socket_addr"; }
     bool Serialize(cSerializeBuffer& b) const override;
