@@ -3,6 +3,8 @@
 // Keeping both lists in this one unit fixes their order at load.
 #include "kora/factory.h"
 #include "tessel/items_device.h"
+#include "tessel/items_log.h"
+#include "tessel/items_system.h"
 #include "tessel/jsonfactory.h"
 #include "tessel/registration.h"
 
@@ -15,9 +17,13 @@ std::vector<std::string>& itemClasses() {
     return names;
 }
 
+// Log entries and batches travel with items but have no item identity
+// (kInfo); they are registered under the class name given here.
 template <class T>
 struct ItemRegistration : kora::RegisterObject<T> {
-    ItemRegistration() { itemClasses().push_back(T::kInfo.className); }
+    explicit ItemRegistration(const char* className = T::kInfo.className) {
+        itemClasses().push_back(className);
+    }
 };
 
 template <class T>
@@ -28,26 +34,36 @@ struct JsonRegistration : JsonObject<T> {
 }  // namespace
 
 // Object factory, in catalogue order.
+ItemRegistration<cDBDirectory> r_cDBDirectory;
 ItemRegistration<cDBConfigWebInterface> r_cDBConfigWebInterface;
 ItemRegistration<cDBConfigSNMP> r_cDBConfigSNMP;
 ItemRegistration<cDBConfigSSH> r_cDBConfigSSH;
 ItemRegistration<cDBConfigSnapshot> r_cDBConfigSnapshot;
 ItemRegistration<cDBConfigEmail> r_cDBConfigEmail;
 ItemRegistration<cDBConfigNTP> r_cDBConfigNTP;
+ItemRegistration<cDBLogUnit> r_cDBLogUnit;
+ItemRegistration<cDBFeatureList> r_cDBFeatureList;
 ItemRegistration<cDBConfigAccess> r_cDBConfigAccess;
 ItemRegistration<cDBConfigTacacs> r_cDBConfigTacacs;
 ItemRegistration<cDBConfigRadius> r_cDBConfigRadius;
+ItemRegistration<cDBLogItem> r_cDBLogItem("cDBLogItem");
+ItemRegistration<cDBLogResult> r_cDBLogResult("cDBLogResult");
+ItemRegistration<cDBUser> r_cDBUser;
 
-// JSON factory, after all of the above.
+// JSON factory, after all of the above; log entries and batches are not in it.
+JsonRegistration<cDBDirectory> j_cDBDirectory;
 JsonRegistration<cDBConfigWebInterface> j_cDBConfigWebInterface;
 JsonRegistration<cDBConfigSNMP> j_cDBConfigSNMP;
 JsonRegistration<cDBConfigSSH> j_cDBConfigSSH;
 JsonRegistration<cDBConfigSnapshot> j_cDBConfigSnapshot;
 JsonRegistration<cDBConfigEmail> j_cDBConfigEmail;
 JsonRegistration<cDBConfigNTP> j_cDBConfigNTP;
+JsonRegistration<cDBLogUnit> j_cDBLogUnit;
+JsonRegistration<cDBFeatureList> j_cDBFeatureList;
 JsonRegistration<cDBConfigAccess> j_cDBConfigAccess;
 JsonRegistration<cDBConfigTacacs> j_cDBConfigTacacs;
 JsonRegistration<cDBConfigRadius> j_cDBConfigRadius;
+JsonRegistration<cDBUser> j_cDBUser;
 
 const std::vector<std::string>& RegisteredItemClasses() {
     return itemClasses();

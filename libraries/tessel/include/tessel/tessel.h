@@ -8,6 +8,8 @@
 #include "tessel/collections_access.h"
 #include "tessel/item.h"
 #include "tessel/items_device.h"
+#include "tessel/items_log.h"
+#include "tessel/items_system.h"
 #include "tessel/jsonfactory.h"
 #include "tessel/record.h"
 #include "tessel/registration.h"

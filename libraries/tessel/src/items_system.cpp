@@ -1,0 +1,227 @@
+#include "tessel/items_system.h"
+
+#include "kora/helper.h"
+#include "list_count.h"
+
+namespace tessel {
+
+// ---- cDBUser ----
+
+namespace {
+// SNMPv3 passwords are either unset or at least eight characters long.
+bool IsSnmpPassword(const std::string& v) {
+    return CheckCredentials(v) && (v.empty() || v.size() >= 8);
+}
+}  // namespace
+
+const FieldTable<cDBUser>& cDBUser::Fields() {
+    using C = cDBUser;
+    // "AccessLevel" leads the binary form but is optional in JSON; the engine
+    // reads optional members after all required ones, so it is handled last
+    // there and a document written without it keeps level 0.
+    static const FieldTable<C> rows = {
+        Field(&C::m_AccessLevel, "AccessLevel", 0).Since(3).Range(0, 3).Optional(),
+        Field(&C::m_Complexity, "Complexity", 0).Since(3).Range(0, 3),
+        Field(&C::m_MinLen, "MinLen", 0).Since(3).Range(0, 255),
+        Field(&C::m_SNMPEnabled, "SNMPEnabled", false).Since(3),
+        Field(&C::m_SNMPAuthPassword, "SNMPAuthPassword", "")
+            .Since(3)
+            .Check(IsSnmpPassword)
+            .Masked(),
+        Field(&C::m_SNMPCryptPassword, "SNMPCryptPassword", "")
+            .Since(3)
+            .Check(IsSnmpPassword)
+            .Masked(),
+    };
+    return rows;
+}
+
+std::string cDBUser::ToString(const std::string&) const {
+    return kora::FormatString("cDBUser:Name:%s", GetName().c_str());
+}
+
+// ---- cDBDirectory ----
+
+namespace {
+// Smallest wire sizes of a rank group (rank, entry count), of an entry (name,
+// type, pair count) and of an information pair (key, value).
+constexpr unsigned kMinGroupBytes = 2 * kMinUInt32Bytes;
+constexpr unsigned kMinEntryBytes = 2 * kMinStringBytes + kMinUInt32Bytes;
+constexpr unsigned kMinPairBytes = 2 * kMinStringBytes;
+
+bool ReadInfo(kora::cSerializeBuffer& b, cDBDirectory::Info& info) {
+    uint32_t pairs = 0;
+    if (!ReadListCount(b, kMinPairBytes, pairs)) return false;
+    for (uint32_t i = 0; i < pairs; ++i) {
+        kora::s_string key, value;
+        if (!key.Deserialize(b) || !value.Deserialize(b)) return false;
+        info.emplace(key, value);
+    }
+    return true;
+}
+
+bool ReadGroup(kora::cSerializeBuffer& b, cDBDirectory::Group& group) {
+    uint32_t count = 0;
+    if (!ReadListCount(b, kMinEntryBytes, count)) return false;
+    for (uint32_t i = 0; i < count; ++i) {
+        kora::s_string name;
+        cDBDirectory::Entry entry;
+        if (!name.Deserialize(b) || !entry.first.Deserialize(b) || !ReadInfo(b, entry.second))
+            return false;
+        group.emplace(name, entry);
+    }
+    return true;
+}
+}  // namespace
+
+bool cDBDirectory::Serialize(kora::cSerializeBuffer& b) const {
+    SerializeVersion(b);
+    WriteHeader(b);
+    kora::s_uint32(static_cast<uint32_t>(m_entries.size())).Serialize(b);
+    for (const auto& group : m_entries) {
+        kora::s_uint32(group.first).Serialize(b);
+        kora::s_uint32(static_cast<uint32_t>(group.second.size())).Serialize(b);
+        for (const auto& entry : group.second) {
+            entry.first.Serialize(b);
+            entry.second.first.Serialize(b);
+            const Info& info = entry.second.second;
+            kora::s_uint32(static_cast<uint32_t>(info.size())).Serialize(b);
+            for (const auto& pair : info) {
+                pair.first.Serialize(b);
+                pair.second.Serialize(b);
+            }
+        }
+    }
+    m_accessClass.Serialize(b);
+    return true;
+}
+
+// The listing is read aside and taken over only when complete, so a damaged
+// buffer leaves no partial listing behind. A rank or name that repeats keeps
+// its first entry.
+int cDBDirectory::Deserialize(kora::cSerializeBuffer& b) {
+    unsigned version = DeserializeVersion(b);
+    m_entries.clear();
+    if (version != kInfo.version) return 0;
+    kora::s_string name, directory, accessClass;
+    if (!name.Deserialize(b) || !directory.Deserialize(b)) return 0;
+    m_name = name;
+    m_directory = directory;
+    uint32_t groups = 0;
+    if (!ReadListCount(b, kMinGroupBytes, groups)) return 0;
+    Entries entries;
+    for (uint32_t i = 0; i < groups; ++i) {
+        kora::s_uint32 rank;
+        if (!rank.Deserialize(b) || !ReadGroup(b, entries[rank])) return 0;
+    }
+    if (!accessClass.Deserialize(b)) return 0;
+    m_entries.swap(entries);
+    m_accessClass = accessClass;
+    return 1;
+}
+
+std::string cDBDirectory::ToString(const std::string&) const {
+    return kora::FormatString("cDBDirectory:Name:%s, Directory:%s, Type:%s, EntryCount:%d",
+                              m_name.c_str(), m_directory.c_str(), GetType().c_str(),
+                              static_cast<int>(m_entries.size()));
+}
+
+bool cDBDirectory::ToJSON(Json::Value& root, bool) {
+    WriteEnvelope(root);
+    Json::Value list(Json::arrayValue);
+    for (const auto& group : m_entries) {
+        for (const auto& entry : group.second) {
+            Json::Value object(Json::objectValue);
+            object["Name"] = std::string(entry.first);
+            object["Type"] = std::string(entry.second.first);
+            if (!entry.second.second.empty()) {
+                Json::Value info(Json::objectValue);
+                for (const auto& pair : entry.second.second)
+                    info[pair.first] = std::string(pair.second);
+                object["Info"] = info;
+            }
+            list.append(object);
+        }
+    }
+    root["Entries"] = list;
+    return true;
+}
+
+bool cDBDirectory::FromJSON(const kora::s_string& text, std::set<std::string>&) {
+    m_name.clear();
+    m_directory.clear();
+    m_entries.clear();
+    Json::Value root;
+    if (!ReadEnvelope(text, root, nullptr)) return false;
+    // The envelope normalised them; a listing keeps the text as written.
+    m_name = root["Name"].asString();
+    m_directory = root["Directory"].asString();
+    return true;
+}
+
+void cDBDirectory::AddEntry(unsigned int rank, const std::string& name, const std::string& type,
+                            const Info& info) {
+    m_entries[rank].SetAt(name, Entry(type, info));
+}
+
+void cDBDirectory::AddItem(cDBItem& item) {
+    Info info;  // stays empty for items without display information
+    item.GetInfo(info);
+    AddEntry(item.GetRank(), item.GetName(), item.GetType(), info);
+}
+
+// ---- cDBFeatureList ----
+
+namespace {
+// The process's feature set, created on first use and kept to the end.
+std::set<kora::s_string>& Features() {
+    static std::set<kora::s_string> features;
+    return features;
+}
+}  // namespace
+
+void cDBFeatureList::AddFeature(const std::string& name) {
+    Features().insert(name);
+}
+
+bool cDBFeatureList::HasFeature(const std::string& name) {
+    return Features().count(name) != 0;
+}
+
+bool cDBFeatureList::Serialize(kora::cSerializeBuffer& b) const {
+    SerializeVersion(b);
+    WriteHeader(b);
+    const std::set<kora::s_string>& features = Features();
+    kora::s_uint32(static_cast<uint32_t>(features.size())).Serialize(b);
+    for (const auto& feature : features) feature.Serialize(b);
+    return true;
+}
+
+int cDBFeatureList::Deserialize(kora::cSerializeBuffer& b) {
+    unsigned version = DeserializeVersion(b);
+    Features().clear();
+    if (version != kInfo.version) return 0;
+    if (!ReadNameAndDir(b)) return 0;
+    uint32_t count = 0;
+    if (!ReadListCount(b, kMinStringBytes, count)) return 0;
+    std::set<kora::s_string> received;
+    for (uint32_t i = 0; i < count; ++i) {
+        kora::s_string feature;
+        if (!feature.Deserialize(b)) return 0;
+        received.insert(feature);
+    }
+    for (const auto& feature : received) AddFeature(feature);
+    return 1;
+}
+
+bool cDBFeatureList::ToJSON(Json::Value& root, bool) {
+    WriteEnvelope(root);
+    for (const auto& feature : Features()) root["Data"][feature] = true;
+    return true;
+}
+
+bool cDBFeatureList::FromJSON(const kora::s_string&, std::set<std::string>&) {
+    return false;
+}
+
+}  // namespace tessel
