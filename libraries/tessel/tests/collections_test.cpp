@@ -132,3 +132,42 @@ TEST(Slots, MapSlotReplacesWholeMapAndComparesByHash) {
     cDBConfigNTP foreign;
     EXPECT_FALSE(slot.Offer(&foreign));
 }
+
+namespace {
+cDBLogUnit Unit(const char* name, unsigned level) {
+    cDBLogUnit u;
+    u.SetName(name);
+    EXPECT_TRUE(u.SetLevel(level));
+    return u;
+}
+}  // namespace
+
+TEST(LogUnitCollection, SyncReplacesUnits) {
+    cDBLogUnitCollection c;
+    EXPECT_EQ(c.GetPath(), "/Log/Units/");
+    cDBLogUnit a = Unit("A", 1), b = Unit("B", 2), cc = Unit("C", 3), b4 = Unit("B", 4);
+    c.BeginSync();
+    for (cDBLogUnit* u : {&a, &b, &cc}) EXPECT_TRUE(c.ValidateDBItem(u));
+    c.EndSync();
+    ASSERT_EQ(c.GetUnits().size(), 3u);
+
+    c.BeginSync();
+    EXPECT_TRUE(c.ValidateDBItem(&a));
+    EXPECT_TRUE(c.ValidateDBItem(&b));
+    cDBConfigSSH ssh;
+    EXPECT_FALSE(c.ValidateDBItem(&ssh));
+    EXPECT_TRUE(c.HasChanged());
+    EXPECT_EQ(c.GetUnits().size(), 3u);  // committed copy untouched until the end
+    c.EndSync();
+    EXPECT_FALSE(c.HasChanged());
+    EXPECT_EQ(c.GetUnits().size(), 2u);
+    EXPECT_EQ(c.GetUnits().count("C"), 0u);
+
+    // The later of two units of one name wins.
+    c.BeginSync();
+    c.ValidateDBItem(&b);
+    c.ValidateDBItem(&b4);
+    c.EndSync();
+    EXPECT_EQ(c.GetUnits().at("B").GetLevel(), 4);
+    EXPECT_EQ(c.ToString(""), "cDBLogUnitCollection:");
+}

@@ -6,6 +6,7 @@
 #include "tessel/checks.h"
 #include "tessel/collection.h"
 #include "tessel/collections_access.h"
+#include "tessel/collections_log.h"
 #include "tessel/item.h"
 #include "tessel/items_device.h"
 #include "tessel/items_log.h"
