@@ -24,7 +24,6 @@ bool DottedLabels(const std::string& value, const char* set) {
     return true;
 }
 
-const char kAlnum[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 const char kCredentialSet[] =
     "#@~%$,*'=!+-\\/?(){}.:;[]_|"
     "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
