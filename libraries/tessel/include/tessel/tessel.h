@@ -12,5 +12,8 @@
 #include "tessel/items_log.h"
 #include "tessel/items_system.h"
 #include "tessel/jsonfactory.h"
+#include "tessel/messages.h"
+#include "tessel/messages_admin.h"
+#include "tessel/payload_fields.h"
 #include "tessel/record.h"
 #include "tessel/registration.h"

@@ -1,0 +1,28 @@
+// IDataClient: the events a client process receives from its cDataClient.
+#pragma once
+
+#include "kora/types.h"
+
+namespace tessel {
+
+class cDataClient;
+class cDBCollection;
+
+class IDataClient {
+public:
+    // The connection is up, the log units are registered and the feature list is fresh.
+    virtual void OnDataConnect(cDataClient* client) = 0;
+    // The connection closed (registered collections are gone), or connecting failed.
+    virtual void OnDataClose(cDataClient* client) = 0;
+    // A registered collection finished a sync. Called before it commits, so
+    // HasChanged() still compares the old contents with the new.
+    virtual void OnCollectionSynced(cDataClient* client, cDBCollection* collection) = 0;
+    virtual void OnRebootNotification(cDataClient* client) = 0;
+    // The server asks for a dump of `path`; true answers that the dump is done.
+    virtual bool OnDumpRequest(cDataClient* client, kora::s_string& path) = 0;
+
+protected:
+    ~IDataClient() = default;
+};
+
+}  // namespace tessel
