@@ -270,3 +270,22 @@ bool s_map_string_string::Deserialize(xmlNode*& node, std::string& error) {
 }
 
 }  // namespace kora
+
+#include "kora/factory.h"
+
+namespace kora {
+
+// The value types travel as payloads of their own too (a flag's value, say).
+static RegisterObject<s_bool> r_s_bool;
+static RegisterObject<s_int8> r_s_int8;
+static RegisterObject<s_uint8> r_s_uint8;
+static RegisterObject<s_int16> r_s_int16;
+static RegisterObject<s_uint16> r_s_uint16;
+static RegisterObject<s_int32> r_s_int32;
+static RegisterObject<s_uint32> r_s_uint32;
+static RegisterObject<s_int64> r_s_int64;
+static RegisterObject<s_uint64> r_s_uint64;
+static RegisterObject<cTime> r_cTime;
+static RegisterObject<s_socket_addr> r_s_socket_addr;
+
+}  // namespace kora

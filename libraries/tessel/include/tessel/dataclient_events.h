@@ -9,7 +9,7 @@ class cDataClient;
 class cDBCollection;
 
 class IDataClient {
-public:
+  public:
     // The connection is up, the log units are registered and the feature list is fresh.
     virtual void OnDataConnect(cDataClient* client) = 0;
     // The connection closed (registered collections are gone), or connecting failed.
@@ -21,7 +21,7 @@ public:
     // The server asks for a dump of `path`; true answers that the dump is done.
     virtual bool OnDumpRequest(cDataClient* client, kora::s_string& path) = 0;
 
-protected:
+  protected:
     ~IDataClient() = default;
 };
 

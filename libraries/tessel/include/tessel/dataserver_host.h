@@ -23,7 +23,7 @@ namespace tessel {
 class cDataServer;
 
 class IDataServer {
-public:
+  public:
     virtual cDBItem* GetItem(const kora::s_string& path) = 0;
     virtual kora::s_int8 SetItem(cDBItem* item) = 0;
     virtual kora::s_int8 DeleteItem(const kora::s_string& path) = 0;
@@ -75,7 +75,7 @@ public:
     // The running dump cycle ended (every client answered, or the timer ran out).
     virtual void DumpFinished() = 0;
 
-protected:
+  protected:
     ~IDataServer() = default;
 };
 

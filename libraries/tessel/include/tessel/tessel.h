@@ -7,6 +7,8 @@
 #include "tessel/collection.h"
 #include "tessel/collections_access.h"
 #include "tessel/collections_log.h"
+#include "tessel/dataclient.h"
+#include "tessel/dataserver.h"
 #include "tessel/item.h"
 #include "tessel/items_device.h"
 #include "tessel/items_log.h"

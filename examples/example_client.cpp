@@ -1,0 +1,100 @@
+// A minimal client: follows the SSH configuration, changes it, and logs.
+//
+//   example_client
+//
+// It connects to the example server, registers a collection for the SSH
+// configuration, switches SSH off and on again, and prints each change the
+// server pushes to the collection.
+#include <condition_variable>
+#include <iostream>
+#include <mutex>
+
+#include "tessel/tessel.h"
+
+using namespace tessel;
+
+namespace {
+
+// A collection holding the one SSH configuration item.
+class SshCollection : public cDBCollection {
+  public:
+    SshCollection() : cDBCollection("/Config/System/DeviceManagement/SSH/") {}
+    bool ValidateDBItem(cDBItem* item) override { return m_ssh.Offer(item); }
+    void EndSync() override {
+        m_ssh.Commit();
+        synced = true;
+    }
+    bool HasChanged() override { return m_ssh.Changed(); }
+    std::string ToString(const std::string&) const override { return "SshCollection"; }
+    const cDBConfigSSH& Staged() const { return m_ssh.staged; }
+
+  private:
+    SingleSlot<cDBConfigSSH> m_ssh;
+};
+
+// Receives the client's events on the service's delivery thread.
+class Events : public IDataClient {
+  public:
+    void OnDataConnect(cDataClient*) override { Signal(m_connected); }
+    void OnDataClose(cDataClient*) override { std::cout << "client: connection closed\n"; }
+    void OnCollectionSynced(cDataClient*, cDBCollection* collection) override {
+        auto* ssh = static_cast<SshCollection*>(collection);
+        if (ssh->HasChanged())
+            std::cout << "client: SSH is now " << (ssh->Staged().GetEnabled() ? "on" : "off")
+                      << "\n";
+        Signal(m_syncs);
+    }
+    void OnRebootNotification(cDataClient*) override {}
+    bool OnDumpRequest(cDataClient*, kora::s_string&) override { return true; }
+
+    // Waits until `count` events of a kind have happened (at most 10 s).
+    bool Wait(int& counter, int count) {
+        std::unique_lock<std::mutex> g(m_lock);
+        return m_cv.wait_for(g, std::chrono::seconds(10), [&] { return counter >= count; });
+    }
+    int m_connected = 0, m_syncs = 0;
+
+  private:
+    void Signal(int& counter) {
+        std::lock_guard<std::mutex> g(m_lock);
+        ++counter;
+        m_cv.notify_all();
+    }
+    std::mutex m_lock;
+    std::condition_variable m_cv;
+};
+
+}  // namespace
+
+int main() {
+    kora::cService service("tessel-example-client");
+    Events events;
+    cDataClient client(&service, &events, 30000, "tessel-example");
+    service.Start();
+    client.Start();
+    if (!events.Wait(events.m_connected, 1)) {
+        std::cerr << "client: no data server (is example_server running?)\n";
+        return 1;
+    }
+    std::cout << "client: connected\n";
+
+    if (!client.RegisterCollection(new SshCollection)) return 1;
+    events.Wait(events.m_syncs, 1);  // the first sync follows the registration
+
+    for (bool enabled : {false, true}) {
+        kora::Ref<cDBConfigSSH> ssh = kora::Ref<cDBConfigSSH>::Adopt(kora::New<cDBConfigSSH>());
+        ssh->SetEnabled(enabled);
+        std::cout << "client: SetItem returned " << int(client.SetItem(ssh.get(), true)) << "\n";
+    }
+    events.Wait(events.m_syncs, 3);
+
+    kora::Ref<cDBItem> item =
+        kora::Ref<cDBItem>::Adopt(client.GetItem("/Config/System/DeviceManagement/SSH/SSHConfig"));
+    if (item) std::cout << "client: GetItem gave " << item->ToString("") << "\n";
+
+    client.Log("EXAMPLE", 0, "demo", "dropped: below the unit's level", 1);
+    client.Log("EXAMPLE", 2, "demo", "hello from the example client", 1);
+    client.Stop();
+    service.Stop();
+    return 0;
+}

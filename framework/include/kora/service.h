@@ -1,0 +1,163 @@
+// kora services: one process-side messaging endpoint, the sinks it delivers
+// messages to, and timers.
+//
+// Thread model
+//
+// A started service runs two worker threads over one epoll set (the listening
+// socket, every connection, a timer descriptor and wake-up descriptors). A worker
+// that gets a connection ready reads its frames and routes each one: a frame that
+// answers a waiting SendSync is handed straight to the waiting thread; every other
+// frame, timer expiry, posted message and connection event joins the service's
+// delivery queue. Queued messages are handed to the sinks strictly one at a time,
+// in queue order, by whichever worker holds the dispatcher role; that worker holds
+// the dispatch mutex (see LockDispatch) while one message is with the sinks. At
+// most one worker dispatches, so the other one always keeps the sockets served,
+// even while a sink blocks (for example in a SendSync of its own). The worker that
+// read a message usually dispatches it itself, which saves a thread handoff on the
+// request path; "the delivery thread" below means the worker dispatching at that
+// moment.
+//
+// A thread waiting in SendSync reads its own connection while it waits (the
+// workers leave that connection alone meanwhile), so a reply reaches it without
+// passing through another thread; replies for other waiters it reads are handed
+// over, other frames are queued. Sends are written directly by the sending thread
+// when the connection's output queue is empty; only what the socket does not take
+// at once waits for a worker.
+//
+// Sinks, clients and timers must be destroyed before their service.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "kora/msg.h"
+
+namespace kora {
+
+class cService;
+
+namespace detail {
+struct ServiceCore;
+struct TimerState;
+}  // namespace detail
+
+// Receives the messages of a service. Handlers run on the delivery thread.
+class cMessageSink {
+  public:
+    cMessageSink(cService* service, const std::string& name);
+    // Unregisters the sink if it is still registered.
+    virtual ~cMessageSink();
+    cMessageSink(const cMessageSink&) = delete;
+    cMessageSink& operator=(const cMessageSink&) = delete;
+
+    virtual std::string ToString() const;
+    virtual void InitMessageMap() {}
+    virtual void OnMsgIgnore(cMsg&) {}
+    virtual bool Init(const std::string&) { return true; }
+    virtual bool ProcessMessageHandlers(cMsg&) { return false; }
+    // Returns true when the message was handled; false offers it to the next sink.
+    virtual bool ProcessMsg(cMsg& msg) { return ProcessMessageHandlers(msg); }
+    virtual bool AuthorizedChannel(cMsg&, const std::string&) { return true; }
+
+    const std::string& Name() const { return m_name; }
+    cService* Service() const { return m_service; }
+
+  private:
+    cService* m_service;
+    std::string m_name;
+};
+
+// Holds the service's dispatch mutex: no message is handed to a sink (on another
+// thread) while a guard lives. Recursive, so the delivery thread may take it too.
+class cDispatchLock {
+  public:
+    cDispatchLock() = default;
+    explicit cDispatchLock(std::recursive_mutex& m) : m_lock(m) {}
+    bool OwnsLock() const { return m_lock.owns_lock(); }
+    void Unlock() {
+        if (m_lock.owns_lock()) m_lock.unlock();
+    }
+
+  private:
+    std::unique_lock<std::recursive_mutex> m_lock;
+};
+
+class cService {
+  public:
+    // `name` names the socket "<runtime dir>/<name>.sock" when served. The runtime
+    // directory is read once here: KORA_RUNTIME_DIR when set, else /run/kora when
+    // it can be used, else /tmp/kora-<uid>.
+    explicit cService(const std::string& name);
+    // Stops the threads, closes every connection and releases queued messages.
+    virtual ~cService();
+    cService(const cService&) = delete;
+    cService& operator=(const cService&) = delete;
+
+    const std::string& Name() const;
+    const std::string& RuntimeDir() const;
+    // Path of the listening socket (whether served or not).
+    std::string SocketPath() const;
+    static std::string DefaultRuntimeDir();
+
+    // Sinks are offered each message in registration order until one handles
+    // it. Registering twice has no effect. UnRegisterMessageSink waits until a
+    // message being handed to that sink on another thread is done.
+    void RegisterMessageSink(cMessageSink* sink);
+    void UnRegisterMessageSink(cMessageSink* sink);
+
+    // Listens on the socket (mode 0660; a stale socket file is replaced, a live
+    // one makes Serve fail) and lets clients in this process connect directly.
+    bool Serve();
+    // Accepts clients of this process only, through socket pairs; no socket file.
+    bool ServeInProcess();
+
+    // Starts the worker threads; true when they run.
+    bool Start();
+    // Stops the worker threads after the message being dispatched. Connections
+    // stay open; Start resumes. From a sink, Stop only asks the threads to end.
+    void Stop();
+    // Runs the service with the calling thread as one of its workers until Stop.
+    void Run();
+
+    // Queues a local message for `sink` (null: offered to every sink in order).
+    // Returns false while the service is being destroyed.
+    bool Post(const std::string& name, cMessageSink* sink = nullptr);
+    bool PostMsg(const cMsg& msg, cMessageSink* sink = nullptr);
+    // Runs `fn` on the delivery thread, in queue order with the messages.
+    bool RunOnDelivery(std::function<void()> fn);
+    cDispatchLock LockDispatch();
+    // Messages queued and not yet dispatched.
+    size_t PendingMessages() const;
+
+    detail::ServiceCore& Core() const { return *m_core; }
+
+  private:
+    std::shared_ptr<detail::ServiceCore> m_core;
+};
+
+// A one-shot timer delivering a named message to a sink through the service's
+// delivery queue.
+class cTimer {
+  public:
+    // `flag` is reserved and has no effect.
+    cTimer(cService* service, bool flag, cMessageSink* sink);
+    // Cancels a pending expiry.
+    ~cTimer();
+    cTimer(const cTimer&) = delete;
+    cTimer& operator=(const cTimer&) = delete;
+
+    // Delivers a message named `name` after `seconds`; replaces a pending expiry.
+    void StartSec(unsigned seconds, const std::string& name);
+    void StartMs(unsigned milliseconds, const std::string& name);
+    // Cancels the pending expiry, also one already queued for delivery.
+    void Stop();
+    bool IsPending() const;
+
+  private:
+    std::shared_ptr<detail::TimerState> m_state;
+};
+
+}  // namespace kora

@@ -1,0 +1,271 @@
+// Test doubles for cDataClient: a fake data server that answers requests by
+// message name and records everything it receives, an IDataClient that
+// records the events it gets, and a rig that connects one client to the fake
+// server over the in-process transport.
+#pragma once
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tessel/dataclient.h"
+#include "tessel/tessel.h"
+
+namespace fakeserver {
+
+// Upper bound of every wait in these tests; reached only when something fails.
+constexpr std::chrono::seconds kWait(5);
+
+inline std::string UniqueName(const char* what) {
+    static int counter = 0;
+    return kora::FormatString("%s%d-%d", what, static_cast<int>(::getpid()), ++counter);
+}
+
+// A heap payload of class T, filled by `fill`; the caller holds its reference.
+template <class T, class Fill>
+T* Make(Fill fill) {
+    T* t = kora::New<T>();
+    fill(*t);
+    return t;
+}
+
+struct Received {
+    std::string name;
+    kora::Ref<kora::ISerialize> payload;
+};
+
+class FakeServer : public kora::cMessageSink {
+  public:
+    // Builds the answer to a request; false sends nothing.
+    using Rule = std::function<bool(const kora::cMsg& request, kora::cMsg& reply)>;
+
+    explicit FakeServer(kora::cService* service) : kora::cMessageSink(service, "fakeServer") {
+        // Registration and item reads answer by default, so a client connects.
+        Answer(tessel::kMsgRegCollectionReq, [this](const kora::cMsg&, kora::cMsg& reply) {
+            reply.SetName(tessel::kMsgRegCollectionResp);
+            kora::s_int8 code = static_cast<int8_t>(regResult.load());
+            reply.AssignObject(Make<tessel::ccDBRegCollectionResp>(
+                [&](tessel::ccDBRegCollectionResp& r) { r.Result = code; }));
+            return true;
+        });
+        Answer(tessel::kMsgGetItemReq, [this](const kora::cMsg& request, kora::cMsg& reply) {
+            reply.SetName(tessel::kMsgGetItemResp);
+            auto* req = request.GetObject<tessel::ccDBGetItemReq>();
+            std::lock_guard<std::mutex> g(m_lock);
+            auto it = req ? items.find(req->Path) : items.end();
+            if (it != items.end()) reply.ShareObject(it->second.get());
+            return true;
+        });
+        service->RegisterMessageSink(this);
+    }
+    ~FakeServer() override { Service()->UnRegisterMessageSink(this); }
+
+    bool ProcessMsg(kora::cMsg& msg) override {
+        Rule rule;
+        {
+            std::lock_guard<std::mutex> g(m_lock);
+            m_received.push_back(
+                {msg.Name(), kora::Ref<kora::ISerialize>::Share(msg.GetPayload())});
+            if (msg.Name() == tessel::kMsgClientOnConnect)
+                m_client = kora::Ref<kora::cChannel>::Share(msg.Channel());
+            auto it = m_rules.find(msg.Name());
+            if (it != m_rules.end()) rule = it->second;
+        }
+        m_changed.notify_all();
+        kora::cMsg reply;
+        if (rule && rule(msg, reply) && msg.Channel()) msg.Channel()->Send(reply);
+        return true;
+    }
+
+    void Answer(const std::string& request, Rule rule) {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_rules[request] = std::move(rule);
+    }
+    // Answers `request` with `reply` carrying a new payload from `make`, or
+    // without payload when `make` is empty.
+    void AnswerWith(const std::string& request, const std::string& reply,
+                    std::function<kora::ISerialize*()> make) {
+        Answer(request, [reply, make](const kora::cMsg&, kora::cMsg& out) {
+            out.SetName(reply);
+            if (make) out.AssignObject(make());
+            return true;
+        });
+    }
+    // Sends a message of the server's own to the connected client.
+    bool Push(kora::cMsg& msg) {
+        kora::Ref<kora::cChannel> channel;
+        {
+            std::lock_guard<std::mutex> g(m_lock);
+            channel = m_client;
+        }
+        return channel && channel->Send(msg);
+    }
+
+    std::vector<Received> All() {
+        std::lock_guard<std::mutex> g(m_lock);
+        return m_received;
+    }
+    std::vector<Received> Named(const std::string& name) {
+        std::vector<Received> out;
+        for (auto& r : All())
+            if (r.name == name) out.push_back(r);
+        return out;
+    }
+    std::vector<std::string> Names() {
+        std::vector<std::string> out;
+        for (auto& r : All()) out.push_back(r.name);
+        return out;
+    }
+    // Waits until `count` messages named `name` arrived; what arrived by then.
+    std::vector<Received> WaitFor(const std::string& name, size_t count = 1) {
+        std::unique_lock<std::mutex> g(m_lock);
+        m_changed.wait_for(g, kWait, [&] {
+            size_t n = 0;
+            for (auto& r : m_received) n += r.name == name;
+            return n >= count;
+        });
+        g.unlock();
+        return Named(name);
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_received.clear();
+    }
+
+    // Result of registrations; read when a registration arrives.
+    std::atomic<int> regResult{1};
+    // Items answered to reads, by path; set before the client asks.
+    std::map<std::string, kora::Ref<tessel::cDBItem>> items;
+
+  private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<Received> m_received;
+    std::map<std::string, Rule> m_rules;
+    kora::Ref<kora::cChannel> m_client;
+};
+
+// Records the client's events, and anything else a test notes, in one
+// sequence so that the order of callbacks and collection calls can be checked.
+class Events : public tessel::IDataClient {
+  public:
+    void OnDataConnect(tessel::cDataClient*) override { Note("connect"); }
+    void OnDataClose(tessel::cDataClient*) override { Note("close"); }
+    void OnCollectionSynced(tessel::cDataClient*, tessel::cDBCollection* c) override {
+        Note("synced " + c->GetPath() + (c->HasChanged() ? " changed" : " same"));
+    }
+    void OnRebootNotification(tessel::cDataClient*) override { Note("reboot"); }
+    bool OnDumpRequest(tessel::cDataClient*, kora::s_string& path) override {
+        const bool answer = answerDumps;  // read before a waiting test may change it
+        Note("dump " + path);
+        return answer;
+    }
+
+    void Note(const std::string& what) {
+        {
+            std::lock_guard<std::mutex> g(m_lock);
+            m_seen.push_back(what);
+        }
+        m_changed.notify_all();
+    }
+    std::vector<std::string> Seen() {
+        std::lock_guard<std::mutex> g(m_lock);
+        return m_seen;
+    }
+    size_t Count(const std::string& what) {
+        size_t n = 0;
+        for (auto& s : Seen()) n += s == what;
+        return n;
+    }
+    // Waits until `what` was noted `count` times.
+    bool WaitFor(const std::string& what, size_t count = 1) {
+        std::unique_lock<std::mutex> g(m_lock);
+        return m_changed.wait_for(g, kWait, [&] {
+            size_t n = 0;
+            for (auto& s : m_seen) n += s == what;
+            return n >= count;
+        });
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_seen.clear();
+    }
+
+    std::atomic<bool> answerDumps{true};
+
+  private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<std::string> m_seen;
+};
+
+// A collection that takes every item and notes each call made to it.
+class Recorder : public tessel::cDBCollection {
+  public:
+    Recorder(const std::string& path, Events& events) : cDBCollection(path), m_events(events) {}
+    ~Recorder() override { m_events.Note("deleted " + GetPath()); }
+
+    void BeginSync() override {
+        m_events.Note("begin " + GetPath());
+        m_staged.clear();
+    }
+    bool ValidateDBItem(tessel::cDBItem* item) override {
+        m_events.Note("offer " + GetPath() + " " + item->GetName());
+        m_staged.push_back(item->GetName());
+        return true;
+    }
+    void EndSync() override {
+        m_events.Note("end " + GetPath());
+        m_committed = m_staged;
+        synced = true;
+    }
+    std::string ToString(const std::string&) const override { return "Recorder:"; }
+    bool HasChanged() override { return m_staged != m_committed; }
+
+  private:
+    Events& m_events;
+    std::vector<std::string> m_staged, m_committed;
+};
+
+// One fake server and one client connected to it, both in this process.
+struct Rig {
+    explicit Rig(bool connect = true)
+        : serverService(new kora::cService(UniqueName("ds"))), clientService(UniqueName("dc")) {
+        server.reset(new FakeServer(serverService.get()));
+        EXPECT_TRUE(serverService->ServeInProcess());
+        EXPECT_TRUE(serverService->Start());
+        EXPECT_TRUE(clientService.Start());
+        client.reset(new tessel::cDataClient(&clientService, &events, 0, serverService->Name()));
+        if (connect) Connect();
+    }
+    ~Rig() {
+        client.reset();
+        clientService.Stop();
+        DropServer();
+    }
+    void Connect() {
+        client->Start();
+        EXPECT_TRUE(events.WaitFor("connect"));
+    }
+    // Takes the server away; the client's connection closes.
+    void DropServer() {
+        server.reset();
+        serverService.reset();
+    }
+
+    std::unique_ptr<kora::cService> serverService;
+    std::unique_ptr<FakeServer> server;
+    kora::cService clientService;
+    Events events;
+    std::unique_ptr<tessel::cDataClient> client;
+};
+
+}  // namespace fakeserver

@@ -1,0 +1,235 @@
+// A small in-memory data-server host for tests: items by path, users, flags,
+// a log book and export files written as JSON documents. It records the calls
+// it receives so tests can check what reached the host.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tessel/tessel.h"
+
+namespace testhost {
+
+// A new object equal to `obj` (through its binary form), holding one reference.
+inline kora::ISerialize* Clone(const kora::ISerialize& obj) {
+    kora::cSerializeBuffer b;
+    kora::cObjectFactory::Serialize(obj, b);
+    return kora::cObjectFactory::Deserialize(b);
+}
+
+template <class T>
+kora::Ref<T> CloneAs(const kora::ISerialize& obj) {
+    kora::Ref<kora::ISerialize> c = kora::Ref<kora::ISerialize>::Adopt(Clone(obj));
+    T* t = dynamic_cast<T*>(c.get());
+    return t ? kora::Ref<T>::Share(t) : kora::Ref<T>();
+}
+
+class MemoryHost : public tessel::IDataServer {
+  public:
+    using s_string = kora::s_string;
+    using s_int8 = kora::s_int8;
+
+    ~MemoryHost() = default;
+
+    // Stores a copy of the item under its path.
+    void Put(const tessel::cDBItem& item) {
+        items[item.GetPath()] =
+            kora::Ref<tessel::cDBItem>::Adopt(static_cast<tessel::cDBItem*>(Clone(item)));
+    }
+
+    // ---- IDataServer ----
+    tessel::cDBItem* GetItem(const s_string& path) override {
+        Record("GetItem " + path);
+        auto it = items.find(path);
+        return it == items.end() ? nullptr : static_cast<tessel::cDBItem*>(Clone(*it->second));
+    }
+    s_int8 SetItem(tessel::cDBItem* item) override {
+        Record("SetItem " + item->GetPath());
+        if (result != 1) return result;
+        Put(*item);
+        return 1;
+    }
+    s_int8 DeleteItem(const s_string& path) override {
+        Record("DeleteItem " + path);
+        return items.erase(path) ? result : s_int8(0);
+    }
+    s_int8 DuplicateItem(const s_string& dir, const s_string& name,
+                         const s_string& newName) override {
+        Record("DuplicateItem " + dir + name + " " + newName);
+        auto it = items.find(dir + name);
+        if (it == items.end() || result != 1) return 0;
+        kora::Ref<tessel::cDBItem> copy = CloneAs<tessel::cDBItem>(*it->second);
+        copy->SetName(newName);
+        items[copy->GetPath()] = copy;
+        return 1;
+    }
+    s_int8 RenameItem(const s_string& dir, const s_string& name, const s_string& newName,
+                      std::set<s_string>& changed) override {
+        Record("RenameItem " + dir + name + " " + newName);
+        auto it = items.find(dir + name);
+        if (it == items.end() || result != 1) return 0;
+        kora::Ref<tessel::cDBItem> item = it->second;
+        items.erase(it);
+        item->SetName(newName);
+        items[item->GetPath()] = item;
+        changed = renameAlsoChanged;
+        return 1;
+    }
+    // Sends every item whose directory lies at or below the collection path.
+    void SyncCollection(tessel::cDataServer* server, kora::cChannel* channel,
+                        const s_string& path) override {
+        Record("SyncCollection " + path);
+        for (const auto& entry : items)
+            if (entry.second->GetDir().compare(0, path.size(), path) == 0)
+                server->SendSyncItem(channel, static_cast<tessel::cDBItem*>(Clone(*entry.second)));
+    }
+    s_int8 CreateRestorePoint() override { return Call("CreateRestorePoint"); }
+    s_int8 Restore() override { return Call("Restore"); }
+    s_int8 ImportConfig(const s_string& path, kora::s_bool fallback) override {
+        return Call("ImportConfig " + path + (fallback ? " fallback" : ""));
+    }
+    s_int8 ConfirmConfig() override { return Call("ConfirmConfig"); }
+    s_int8 FallbackConfig() override { return Call("FallbackConfig"); }
+    // Writes every item as one JSON document {"Items": [...]}.
+    s_int8 ExportConfig(const s_string& path) override {
+        Record("ExportConfig " + path);
+        Json::Value doc;
+        for (const auto& entry : items) {
+            Json::Value one;
+            entry.second->ToJSON(one, true);
+            doc["Items"].append(one);
+        }
+        kora::cFile f;
+        if (!f.Open(path, "w")) return 0;
+        f.Write(tessel::StyledJson(doc));
+        return result;
+    }
+    s_int8 ExportStatus(const s_string& path) override { return Call("ExportStatus " + path); }
+    s_int8 FactoryReset() override { return Call("FactoryReset"); }
+    std::pair<s_string, s_string> GetFactoryConfigInfo() override {
+        Record("GetFactoryConfigInfo");
+        return {"factory-1", "2026-12-05"};
+    }
+    void Reboot(const s_string& identity) override { Record("Reboot " + identity); }
+    s_int8 CreateSnapshot(const s_string& path) override {
+        Record("CreateSnapshot " + path);
+        return snapshotResult;
+    }
+    void Log(const kora::cTime&, const s_string& unit, kora::s_uint8 level, const s_string& type,
+             const s_string& text, const s_string& object, const s_string& peer,
+             const s_string& user, s_int8 outcome) override {
+        Record(kora::FormatString("Log %s %u %s %s|%s|%s|%s|%d", unit.c_str(), unsigned(level),
+                                  type.c_str(), text.c_str(), object.c_str(), peer.c_str(),
+                                  user.c_str(), int(outcome)));
+        tessel::cDBLogItem entry;
+        entry.SetUnit(unit);
+        entry.SetLevel(level.Value());
+        entry.SetText(text);
+        logbook.push_back(entry);
+    }
+    kora::ISerialize* ReadLog(const kora::cTime&, const s_string& unit, kora::s_uint8,
+                              kora::s_uint8 count, kora::s_uint64) override {
+        Record("ReadLog " + unit);
+        auto* out = kora::New<tessel::cDBLogResult>();
+        unsigned n = 0;
+        for (auto& e : logbook)
+            if (n < count && (unit.empty() || e.GetUnit() == unit)) out->AddEntry(n++, e);
+        return out;
+    }
+    s_int8 ExportLog(const kora::cTime&, const kora::cTime&, kora::s_uint8,
+                     const std::set<s_string>& units, const s_string& path) override {
+        return Call(kora::FormatString("ExportLog %zu %s", units.size(), path.c_str()));
+    }
+    s_int8 AddUser(const s_string& user, const s_string& password, kora::s_uint8 level,
+                   kora::s_uint8 second, kora::s_uint8 third) override {
+        Record(kora::FormatString("AddUser %s %u %u %u", user.c_str(), unsigned(level),
+                                  unsigned(second), unsigned(third)));
+        if (result != 1 || users.count(user)) return 0;
+        users[user] = {password, level};
+        tessel::cDBUser item;
+        item.SetName(user);
+        item.SetAccessLevel(level.Value());
+        Put(item);
+        return 1;
+    }
+    s_int8 DeleteUser(const s_string& user) override {
+        Record("DeleteUser " + user);
+        if (!users.erase(user)) return 0;
+        items.erase("/Users/" + user);
+        return result;
+    }
+    s_int8 SetPassword(const s_string& user, const s_string& password,
+                       kora::s_uint8 value) override {
+        Record(kora::FormatString("SetPassword %s %u", user.c_str(), unsigned(value)));
+        auto it = users.find(user);
+        if (it == users.end()) return 0;
+        it->second.first = password;
+        return result;
+    }
+    bool AuthenticateUser(const s_string& user, const s_string& password,
+                          kora::s_uint8& level) override {
+        Record("AuthenticateUser " + user);
+        auto it = users.find(user);
+        if (it == users.end() || it->second.first != password) return false;
+        level = it->second.second;
+        return true;
+    }
+    s_int8 SetFlag(const s_string& name, kora::ISerialize* value) override {
+        Record("SetFlag " + name + (value ? " " + value->TypeName() : " null"));
+        if (value)
+            flags[name] = kora::Ref<kora::ISerialize>::Share(value);
+        else
+            flags.erase(name);
+        return result;
+    }
+    kora::ISerialize* GetFlag(const s_string& name) override {
+        Record("GetFlag " + name);
+        auto it = flags.find(name);
+        return it == flags.end() ? nullptr : Clone(*it->second);
+    }
+    s_int8 DeleteFlag(const s_string& name) override {
+        Record("DeleteFlag " + name);
+        return flags.erase(name) ? result : s_int8(0);
+    }
+    s_int8 ExportFlags(const s_string& path) override { return Call("ExportFlags " + path); }
+    void DumpFinished() override { Record("DumpFinished"); }
+
+    // ---- test side ----
+    std::vector<std::string> Calls() {
+        std::lock_guard<std::mutex> g(lock);
+        return calls;
+    }
+    void ClearCalls() {
+        std::lock_guard<std::mutex> g(lock);
+        calls.clear();
+    }
+    size_t CountCalls(const std::string& prefix) {
+        size_t n = 0;
+        for (const auto& c : Calls()) n += c.compare(0, prefix.size(), prefix) == 0;
+        return n;
+    }
+
+    s_int8 result = 1;          // what the operations with a result code answer
+    s_int8 snapshotResult = 1;  // what CreateSnapshot answers
+    std::set<s_string> renameAlsoChanged;
+    std::map<std::string, kora::Ref<tessel::cDBItem>> items;
+    std::map<std::string, std::pair<std::string, kora::s_uint8>> users;
+    std::map<std::string, kora::Ref<kora::ISerialize>> flags;
+    std::vector<tessel::cDBLogItem> logbook;
+
+  private:
+    void Record(const std::string& call) {
+        std::lock_guard<std::mutex> g(lock);
+        calls.push_back(call);
+    }
+    s_int8 Call(const std::string& call) {
+        Record(call);
+        return result;
+    }
+    std::mutex lock;
+    std::vector<std::string> calls;
+};
+
+}  // namespace testhost
