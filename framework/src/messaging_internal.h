@@ -2,6 +2,8 @@
 // service and the state behind clients and timers.
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -260,6 +262,13 @@ struct ServiceCore : std::enable_shared_from_this<ServiceCore> {
 void RegisterInProcess(const std::shared_ptr<ServiceCore>& core);
 void UnregisterInProcess(ServiceCore* core);
 std::shared_ptr<ServiceCore> FindInProcess(const std::string& name);
+
+// Small descriptor helpers.
+bool AddToEpoll(int epfd, int fd, uint32_t events, uint64_t tag);
+void Signal(int eventfd);  // makes an eventfd readable
+void Drain(int fd);        // reads an eventfd or timerfd empty
+bool MakeDirectories(const std::string& path, mode_t mode);
+bool ValidServiceName(const std::string& name);
 
 // Reads SO_PEERCRED of a connected socket into `info`.
 void FillCredentials(int fd, s_peerinfo& info);

@@ -381,6 +381,10 @@ TEST_F(Messaging, ClientReconnectsWhenTheServerComesBack) {
 
     client.Stop();
     EXPECT_FALSE(client.IsConnected());
+    client.HealthRequest();  // a stopped client stays stopped
+    EXPECT_TRUE(Traced("health request"));
+    EXPECT_TRUE(client.Start());
+    ASSERT_TRUE(client.journal.WaitFor(kOnConnect, 3));
     EXPECT_EQ(client.journal.Count(kOnClose), 1u) << "Stop reports no close";
 }
 

@@ -24,6 +24,11 @@
 // when the connection's output queue is empty; only what the socket does not take
 // at once waits for a worker.
 //
+// Messages of one service are delivered one at a time, so a sink that waits in
+// SendSync for a service served by the same cService waits in vain (the request
+// is queued behind the message being handled): serve and connect from separate
+// cService objects when both ends live in one process.
+//
 // Sinks, clients and timers must be destroyed before their service.
 #pragma once
 
