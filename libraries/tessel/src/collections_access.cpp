@@ -30,25 +30,6 @@ const DefaultGrant kDefaultTable[] = {
     {ACCESS_CLASS_EVERYONE, {0, 1, 1, 1}},
 };
 
-// The classes an access item configures (all but admin-only, user-only and everyone).
-const char* const kConfigurable[] = {
-    ACCESS_CLASS_WAN_STATUS,
-    ACCESS_CLASS_WAN_CONFIG,
-    ACCESS_CLASS_LAN_STATUS,
-    ACCESS_CLASS_LAN_CONFIG,
-    ACCESS_CLASS_FIREWALL_CONFIG,
-    ACCESS_CLASS_LOGBOOK,
-    ACCESS_CLASS_SYSTEM_STATUS,
-    ACCESS_CLASS_WEB_INTERFACE_CONFIG,
-    ACCESS_CLASS_REBOOT,
-    ACCESS_CLASS_DATETIME,
-    ACCESS_CLASS_FIRMWARE_UPDATE,
-    ACCESS_CLASS_DEVICE_MANAGEMENT_CONFIG,
-    ACCESS_CLASS_CERTIFICATES,
-    ACCESS_CLASS_TOOLS,
-    ACCESS_CLASS_UART,
-};
-
 }  // namespace
 
 cDBAccessCollection::cDBAccessCollection() : cDBCollection("/Config/System/Access/") {
@@ -72,7 +53,8 @@ void cDBAccessCollection::EndSync() {
     m_tacacs.Commit();
     m_radius.Commit();
     // Rows 1 and 2 follow the committed items, even when this sync brought none.
-    for (const char* accessClass : kConfigurable) {
+    for (const char* accessClass : kAccessClasses) {
+        if (!cDBConfigAccess::Configures(accessClass)) continue;
         m_table[1][accessClass] = static_cast<uint8_t>(m_guest.committed.GetLevel(accessClass));
         m_table[2][accessClass] = static_cast<uint8_t>(m_user.committed.GetLevel(accessClass));
     }

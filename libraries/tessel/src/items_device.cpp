@@ -27,11 +27,14 @@ const FieldTable<cDBConfigAccess>& cDBConfigAccess::Fields() {
     return rows;
 }
 
-unsigned cDBConfigAccess::GetLevel(const std::string& accessClass) const {
-    static const struct {
-        const char* accessClass;
-        kora::s_uint8 cDBConfigAccess::*level;
-    } map[] = {
+// Which field of the access item grants which access class.
+struct AccessField {
+    const char* accessClass;
+    kora::s_uint8 cDBConfigAccess::*level;
+};
+
+const AccessField* cDBConfigAccess::FieldFor(const std::string& accessClass) {
+    static const AccessField map[] = {
         {ACCESS_CLASS_WAN_STATUS, &cDBConfigAccess::m_WanStatus},
         {ACCESS_CLASS_WAN_CONFIG, &cDBConfigAccess::m_WanConfig},
         {ACCESS_CLASS_LAN_STATUS, &cDBConfigAccess::m_LanStatus},
@@ -49,8 +52,17 @@ unsigned cDBConfigAccess::GetLevel(const std::string& accessClass) const {
         {ACCESS_CLASS_UART, &cDBConfigAccess::m_UART},
     };
     for (const auto& m : map)
-        if (accessClass == m.accessClass) return (this->*m.level).Value();
-    return 0;
+        if (accessClass == m.accessClass) return &m;
+    return nullptr;
+}
+
+bool cDBConfigAccess::Configures(const std::string& accessClass) {
+    return FieldFor(accessClass) != nullptr;
+}
+
+unsigned cDBConfigAccess::GetLevel(const std::string& accessClass) const {
+    const AccessField* field = FieldFor(accessClass);
+    return field ? (this->*(field->level)).Value() : 0;
 }
 
 const FieldTable<cDBConfigWebInterface>& cDBConfigWebInterface::Fields() {

@@ -7,6 +7,8 @@
 
 namespace tessel {
 
+struct AccessField;
+
 // The level a privilege level is granted on each access class. Two exist,
 // "GuestAccessConfig" and "UserAccessConfig"; the status classes only take 0 or 1.
 class cDBConfigAccess : public cDBRecord<cDBConfigAccess> {
@@ -52,8 +54,12 @@ class cDBConfigAccess : public cDBRecord<cDBConfigAccess> {
     // The level granted on an access class by its name (ACCESS_CLASS_...);
     // 0 for classes this item does not configure.
     unsigned GetLevel(const std::string& accessClass) const;
+    // Whether the item grants that class at all (admin-only, user-only and
+    // everyone are fixed, not configured).
+    static bool Configures(const std::string& accessClass);
 
   private:
+    static const AccessField* FieldFor(const std::string& accessClass);
     kora::s_uint8 m_WanStatus, m_WanConfig, m_LanStatus, m_LanConfig, m_FirewallConfig, m_Logbook,
         m_SystemStatus, m_WebInterfaceConfig, m_Reboot, m_DateTime, m_Update, m_DeviceManagement,
         m_Certificates, m_Tools, m_UART;
