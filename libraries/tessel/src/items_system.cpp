@@ -1,5 +1,7 @@
 #include "tessel/items_system.h"
 
+#include <mutex>
+
 #include "kora/helper.h"
 #include "list_count.h"
 
@@ -173,50 +175,84 @@ void cDBDirectory::AddItem(cDBItem& item) {
 // ---- cDBFeatureList ----
 
 namespace {
-// The process's feature set, created on first use and kept to the end.
-std::set<kora::s_string>& Features() {
-    static std::set<kora::s_string> features;
-    return features;
+// The process's feature set, created on first use and kept to the end. It is
+// written when a feature list arrives, which can happen on the delivery
+// threads of several clients at once, and read by item setters anywhere; a
+// small lock keeps those apart.
+class FeatureSet {
+  public:
+    void Add(const std::string& name) {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_names.insert(name);
+    }
+    bool Has(const std::string& name) {
+        std::lock_guard<std::mutex> g(m_lock);
+        return m_names.count(name) != 0;
+    }
+    std::set<kora::s_string> Copy() {
+        std::lock_guard<std::mutex> g(m_lock);
+        return m_names;
+    }
+    void Replace(std::set<kora::s_string> names) {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_names.swap(names);
+    }
+
+  private:
+    std::mutex m_lock;
+    std::set<kora::s_string> m_names;
+};
+
+FeatureSet& Features() {
+    static FeatureSet* features = new FeatureSet;  // never destroyed: read until exit
+    return *features;
 }
 }  // namespace
 
 void cDBFeatureList::AddFeature(const std::string& name) {
-    Features().insert(name);
+    Features().Add(name);
 }
 
 bool cDBFeatureList::HasFeature(const std::string& name) {
-    return Features().count(name) != 0;
+    return Features().Has(name);
 }
 
 bool cDBFeatureList::Serialize(kora::cSerializeBuffer& b) const {
     SerializeVersion(b);
     WriteHeader(b);
-    const std::set<kora::s_string>& features = Features();
+    const std::set<kora::s_string> features = Features().Copy();
     kora::s_uint32(static_cast<uint32_t>(features.size())).Serialize(b);
     for (const auto& feature : features) feature.Serialize(b);
     return true;
 }
 
+// Receiving a feature list replaces the process's set in one step; a list
+// that cannot be read leaves it empty.
 int cDBFeatureList::Deserialize(kora::cSerializeBuffer& b) {
-    unsigned version = DeserializeVersion(b);
-    Features().clear();
-    if (version != kInfo.version) return 0;
-    if (!ReadNameAndDir(b)) return 0;
-    uint32_t count = 0;
-    if (!ReadListCount(b, kMinStringBytes, count)) return 0;
     std::set<kora::s_string> received;
+    if (!ReadFeatures(b, received)) {
+        Features().Replace({});
+        return 0;
+    }
+    Features().Replace(std::move(received));
+    return 1;
+}
+
+bool cDBFeatureList::ReadFeatures(kora::cSerializeBuffer& b, std::set<kora::s_string>& out) {
+    if (DeserializeVersion(b) != kInfo.version || !ReadNameAndDir(b)) return false;
+    uint32_t count = 0;
+    if (!ReadListCount(b, kMinStringBytes, count)) return false;
     for (uint32_t i = 0; i < count; ++i) {
         kora::s_string feature;
-        if (!feature.Deserialize(b)) return 0;
-        received.insert(feature);
+        if (!feature.Deserialize(b)) return false;
+        out.insert(feature);
     }
-    for (const auto& feature : received) AddFeature(feature);
-    return 1;
+    return true;
 }
 
 bool cDBFeatureList::ToJSON(Json::Value& root, bool) {
     WriteEnvelope(root);
-    for (const auto& feature : Features()) root["Data"][feature] = true;
+    for (const auto& feature : Features().Copy()) root["Data"][feature] = true;
     return true;
 }
 

@@ -94,8 +94,8 @@ class cDBDirectory : public cDBItem {
 // The features this device has ("ManagedSwitch", "Wireless4G", ...). The set
 // is one per process and shared by every cDBFeatureList object; the item holds
 // no field. Receiving a feature list (Deserialize) replaces the process's set,
-// and item setters that depend on the hardware ask HasFeature. The set is
-// filled when the list arrives and only read afterwards; it takes no lock.
+// and item setters that depend on the hardware ask HasFeature. Several clients
+// of one process may receive lists at once, so the set guards itself.
 class cDBFeatureList : public cDBItem {
   public:
     static constexpr ItemInfo kInfo = {
@@ -124,6 +124,9 @@ class cDBFeatureList : public cDBItem {
     bool ToJSON(Json::Value& root, bool mask) override;
     // A feature list cannot be loaded from JSON; always false.
     bool FromJSON(const kora::s_string& text, std::set<std::string>& rejected) override;
+
+  private:
+    bool ReadFeatures(kora::cSerializeBuffer& b, std::set<kora::s_string>& out);
 };
 
 }  // namespace tessel
