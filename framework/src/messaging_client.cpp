@@ -152,7 +152,9 @@ cServiceClient::cServiceClient(cService* service, const std::string& clientName,
     m_link->clientOnConnectName = clientOnConnectName;
 }
 
-cServiceClient::~cServiceClient() {
+cServiceClient::~cServiceClient() { Detach(); }
+
+void cServiceClient::Detach() {
     cServiceClient::Stop();
     // Once no delivery runs, nothing reaches this object any more.
     std::shared_ptr<detail::ServiceCore> core = m_link->core.lock();

@@ -66,6 +66,12 @@ class cServiceClient : public cMessageSink {
     Ref<cChannel> GetChannel() const;
     const std::string& ServiceName() const;
 
+  protected:
+    // Stops the client and waits until no message is with it; from then on
+    // nothing reaches this object. A derived class calls it first in its
+    // destructor, so that no message meets it half destroyed.
+    void Detach();
+
   private:
     std::shared_ptr<detail::ClientLink> m_link;
 };

@@ -34,8 +34,8 @@ cDataClient::cDataClient(kora::cService* service, IDataClient* callback, unsigne
 
 cDataClient::~cDataClient() {
     kora::cDispatchLock guard = Guard();
-    // No new connection events for an object on its way out.
-    Stop();
+    // No message may reach an object on its way out.
+    Detach();
     DeleteCollections();
     if (m_service) m_service->UnRegisterMessageSink(this);
 }
