@@ -47,7 +47,7 @@ class cDBUser : public cDBRecord<cDBUser> {
 // Name and directory are those of the listed directory and are kept exactly as
 // given, never normalised; the access class of the listed items is a field of
 // its own. The host fills a listing directly; nothing is validated.
-class cDBDirectory : public cDBItem {
+class cDBDirectory : public cDBItemOf<cDBDirectory> {
   public:
     using Info = kora::cMap<kora::s_string, kora::s_string>;
     using Entry = std::pair<kora::s_string, Info>;    // type name, display information
@@ -63,9 +63,6 @@ class cDBDirectory : public cDBItem {
     using cDBItem::Deserialize;
     using cDBItem::Serialize;
     using cDBItem::ToJSON;
-    unsigned Version() const override { return kInfo.version; }
-    std::string TypeName() const override { return kInfo.className; }
-    kora::s_string GetType() const override { return kInfo.type; }
     kora::s_string GetAccessClass() const override { return m_accessClass; }
     bool Serialize(kora::cSerializeBuffer& buffer) const override;
     // Empties the entries first, whatever the buffer holds.
@@ -96,13 +93,13 @@ class cDBDirectory : public cDBItem {
 // no field. Receiving a feature list (Deserialize) replaces the process's set,
 // and item setters that depend on the hardware ask HasFeature. Several clients
 // of one process may receive lists at once, so the set guards itself.
-class cDBFeatureList : public cDBItem {
+class cDBFeatureList : public cDBItemOf<cDBFeatureList> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBFeatureList", "FeatureListObject", ACCESS_CLASS_EVERYONE, 1, 1,
         "FeatureList",    "/Features/"};
 
-    cDBFeatureList() : cDBItem(kInfo.defaultName, kInfo.defaultDir) {}
+    cDBFeatureList() : cDBItemOf(true) {}
 
     static void AddFeature(const std::string& name);
     static bool HasFeature(const std::string& name);
@@ -110,10 +107,7 @@ class cDBFeatureList : public cDBItem {
     using cDBItem::Deserialize;
     using cDBItem::Serialize;
     using cDBItem::ToJSON;
-    unsigned Version() const override { return kInfo.version; }
-    std::string TypeName() const override { return kInfo.className; }
-    kora::s_string GetType() const override { return kInfo.type; }
-    kora::s_string GetAccessClass() const override { return kInfo.accessClass; }
+
     // Writes the process's whole feature set.
     bool Serialize(kora::cSerializeBuffer& buffer) const override;
     // Empties the process's set, then fills it from the buffer; a refused

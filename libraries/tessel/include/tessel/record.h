@@ -292,13 +292,10 @@ struct ItemInfo {
     const char* defaultDir;
 };
 
-// Base of every table-driven item class. Derived provides
-//   static constexpr ItemInfo kInfo
-//   static const FieldTable<Derived>& Fields()
-//   std::string ToString(const std::string&) const
-// and calls SetDefault() in its constructor.
+// An item class whose identity (type names, access class, version) comes from
+// Derived::kInfo. Hand-written classes derive from it directly.
 template <class Derived>
-class cDBRecord : public cDBItem {
+class cDBItemOf : public cDBItem {
   public:
     using cDBItem::Deserialize;
     using cDBItem::Serialize;
@@ -308,6 +305,37 @@ class cDBRecord : public cDBItem {
     kora::s_string GetType() const override { return Derived::kInfo.type; }
     kora::s_string GetAccessClass() const override { return Derived::kInfo.accessClass; }
 
+  protected:
+    // Name and directory left empty, not normalised.
+    cDBItemOf() = default;
+    // The default name and directory of kInfo, normalised.
+    explicit cDBItemOf(bool) : cDBItem(Derived::kInfo.defaultName, Derived::kInfo.defaultDir) {}
+    cDBItemOf(const cDBItemOf&) = default;
+    cDBItemOf& operator=(const cDBItemOf&) = default;
+};
+
+// Base of every table-driven item class. Derived provides
+//   static constexpr ItemInfo kInfo
+//   static const FieldTable<Derived>& Fields()
+//   std::string ToString(const std::string&) const
+// and calls SetDefault() in its constructor.
+template <class Derived>
+class cDBRecord : public cDBItemOf<Derived> {
+  public:
+    using cDBItem::CheckMember;
+    using cDBItem::Deserialize;
+    using cDBItem::DeserializeVersion;
+    using cDBItem::Serialize;
+    using cDBItem::SerializeVersion;
+    using cDBItem::ToJSON;
+
+  protected:
+    using cDBItem::ReadEnvelope;
+    using cDBItem::ReadNameAndDir;
+    using cDBItem::WriteEnvelope;
+    using cDBItem::WriteHeader;
+
+  public:
     // Puts every field (not name and directory) to its default.
     void SetDefault() {
         for (const auto& row : Derived::Fields()) row.ops->Reset(self());
@@ -344,7 +372,7 @@ class cDBRecord : public cDBItem {
     }
 
   protected:
-    cDBRecord() : cDBItem(Derived::kInfo.defaultName, Derived::kInfo.defaultDir) {}
+    cDBRecord() : cDBItemOf<Derived>(true) {}
     cDBRecord(const cDBRecord&) = default;
     cDBRecord& operator=(const cDBRecord&) = default;
 
