@@ -74,6 +74,13 @@ bool cDataServer::ProcessMsg(kora::cMsg& msg) {
     const std::string& name = msg.Name();
     IDataServer& host = *m_protocol;
     kora::cChannel* channel = msg.Channel();
+    // Hosts may ask who sent the request while they handle it.
+    struct RequestScope {
+        kora::cChannel*& slot;
+        kora::cChannel* saved;
+        ~RequestScope() { slot = saved; }
+    } scope{m_requestChannel, m_requestChannel};
+    m_requestChannel = channel;
 
     if (name == kora::kChannelClosedMsg) {
         // The framework reports a closed connection: forget it everywhere, and

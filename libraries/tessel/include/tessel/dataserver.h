@@ -57,6 +57,11 @@ class cDataServer : public kora::IGarbageCollectable, public kora::cMessageSink 
     const std::set<kora::cChannel*>& DumpPendingChannels() const { return m_dumpPending; }
     std::set<kora::cChannel*> RegisteredChannels(const std::string& path) const;
     kora::cChannel* SnapshotRequester() const { return m_snapshotRequester; }
+    // The channel whose request is being handled, while an IDataServer
+    // operation runs for it; null at any other time. Its PeerInfo() holds the
+    // socket credentials (uid, gid, pid) of the requesting process, so a host
+    // can refuse requests by who sent them.
+    kora::cChannel* RequestChannel() const { return m_requestChannel; }
     const std::string& SnapshotPath() const { return m_snapshotPath; }
 
   private:
@@ -80,6 +85,7 @@ class cDataServer : public kora::IGarbageCollectable, public kora::cMessageSink 
     std::set<kora::cChannel*> m_dumpPending;
     kora::cChannel* m_snapshotRequester = nullptr;
     std::string m_snapshotPath;
+    kora::cChannel* m_requestChannel = nullptr;
 };
 
 }  // namespace tessel
