@@ -120,4 +120,8 @@ bool IsFreeServicePort(uint64_t port) {
     return port >= 1 && port <= 65535 && port != 22 && port != 53 && port != 123;
 }
 
+bool IsSnmpPassword(const std::string& value) {
+    return CheckCredentials(value) && (value.empty() || value.size() >= 8);
+}
+
 }  // namespace tessel

@@ -29,8 +29,66 @@ bool ParseJson(const std::string& text, Json::Value& root) {
     return true;
 }
 
-std::string StyledJson(const Json::Value& value) {
-    return value.toStyledString();
+namespace {
+
+// The styled text: three spaces per level, one member or element per line,
+// members in the order of the shape and then the rest in key order.
+class StyledText {
+  public:
+    std::string out;
+
+    void Value(const Json::Value& v, const JsonShape* shape, int depth) {
+        if (v.isObject() && !v.empty()) return Object(v, shape, depth);
+        if (v.isArray() && !v.empty()) return Array(v, shape, depth);
+        if (v.isObject()) return void(out += "{}");
+        if (v.isArray()) return void(out += "[]");
+        Json::StreamWriterBuilder scalar;
+        scalar["indentation"] = "";
+        out += Json::writeString(scalar, v);
+    }
+
+  private:
+    void Indent(int depth) { out.append(size_t(depth) * 3, ' '); }
+
+    void Object(const Json::Value& v, const JsonShape* shape, int depth) {
+        std::vector<std::pair<std::string, const JsonShape*>> members;
+        std::set<std::string> listed;
+        if (shape)
+            for (const auto& m : shape->members)
+                if (v.isMember(m.first) && listed.insert(m.first).second) members.push_back(m);
+        for (const auto& name : v.getMemberNames())
+            if (!listed.count(name)) members.emplace_back(name, nullptr);
+        out += "{\n";
+        for (size_t i = 0; i < members.size(); ++i) {
+            Indent(depth + 1);
+            out += Json::valueToQuotedString(members[i].first.c_str()) + " : ";
+            Value(v[members[i].first], members[i].second, depth + 1);
+            out += i + 1 < members.size() ? ",\n" : "\n";
+        }
+        Indent(depth);
+        out += "}";
+    }
+
+    // Elements of an array share one shape: that of the list's element.
+    void Array(const Json::Value& v, const JsonShape* shape, int depth) {
+        out += "[\n";
+        for (Json::ArrayIndex i = 0; i < v.size(); ++i) {
+            Indent(depth + 1);
+            Value(v[i], shape, depth + 1);
+            out += i + 1 < v.size() ? ",\n" : "\n";
+        }
+        Indent(depth);
+        out += "]";
+    }
+};
+
+}  // namespace
+
+std::string StyledJson(const Json::Value& value, const JsonShape* shape) {
+    StyledText text;
+    text.Value(value, shape, 0);
+    text.out += "\n";
+    return text.out;
 }
 
 cDBItem::cDBItem(const std::string& name, const std::string& directory) {
@@ -64,51 +122,15 @@ void cDBItem::SetDir(const std::string& directory) {
     m_directory = d;
 }
 
-bool cDBItem::CheckMember(const std::string& key, bool& ok, const Json::Value& object,
-                          unsigned kind) {
-    if (!object.isObject() || !object.isMember(key)) {
-        ok = false;
-        return false;
-    }
-    const Json::Value& v = object[key];
-    bool pass = false;
-    switch (kind) {
-        case kJsonAny:
-            pass = true;
-            break;
-        case kJsonString:
-            pass = v.isString();
-            break;
-        case kJsonInt:
-            pass = v.isInt();
-            break;
-        case kJsonUInt:
-            pass = v.isUInt();
-            break;
-        case kJsonBool:
-            pass = v.isBool();
-            break;
-        case kJsonArray:
-            pass = v.isConvertibleTo(Json::arrayValue);
-            break;
-        case kJsonInt64:
-            pass = v.isInt64();
-            break;
-        case kJsonUInt64:
-            pass = v.isUInt64();
-            break;
-        default:
-            pass = false;
-            break;
-    }
-    if (!pass) ok = false;
-    return pass;
-}
-
 bool cDBItem::ToJSON(kora::s_string& text) {
     Json::Value root;
     ToJSON(root, false);
-    text = StyledJson(root);
+    JsonShape envelope;
+    const cRecordTable* table = FieldTable();
+    for (const char* key : {"Name", "Type", "Directory", "Data", "Entries"})
+        envelope.members.emplace_back(
+            key, table && std::string(key) == "Data" ? &table->Shape() : nullptr);
+    text = StyledJson(root, &envelope);
     return true;
 }
 

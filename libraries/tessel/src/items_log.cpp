@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "kora/helper.h"
-#include "list_count.h"
 
 namespace tessel {
 
@@ -17,23 +16,13 @@ std::string Cut(const std::string& text, size_t max) {
 }  // namespace
 
 void cDBLogItem::SetDefault() {
+    Fields().Reset(*this);
     m_time = kora::cTime::Now();
-    m_unit.clear();
-    m_level = 0;
-    m_type.clear();
-    m_text.clear();
-    m_object.clear();
-    m_peer.clear();
-    m_user.clear();
-    m_outcome = 0;
-    m_status = 0;
 }
 
 bool cDBLogItem::Serialize(kora::cSerializeBuffer& b) const {
     SerializeVersion(b);
-    const kora::ISerialize* fields[] = {&m_time,   &m_unit, &m_level, &m_type,    &m_text,
-                                        &m_object, &m_peer, &m_user,  &m_outcome, &m_status};
-    for (const auto* field : fields) field->Serialize(b);
+    Fields().Write(*this, b);
     return true;
 }
 
@@ -41,11 +30,7 @@ int cDBLogItem::Deserialize(kora::cSerializeBuffer& b) {
     unsigned version = DeserializeVersion(b);
     SetDefault();
     if (version != 1) return 0;
-    kora::ISerialize* fields[] = {&m_time,   &m_unit, &m_level, &m_type,    &m_text,
-                                  &m_object, &m_peer, &m_user,  &m_outcome, &m_status};
-    for (auto* field : fields)
-        if (!field->Deserialize(b)) return 0;
-    return 1;
+    return Fields().Read(*this, b, version) ? 1 : 0;
 }
 
 std::string cDBLogItem::ToString(const std::string&) const {
@@ -70,34 +55,28 @@ std::string cDBLogItem::ToExportString() const {
 }
 
 void cDBLogItem::ToJSONValue(Json::Value& value) const {
-    value["Time"] = static_cast<Json::Int64>(m_time.ToSeconds());
-    value["Unit"] = std::string(m_unit);
-    value["Level"] = static_cast<Json::UInt>(m_level.Value());
-    value["Type"] = std::string(m_type);
-    value["Text"] = std::string(m_text);
-    value["Object"] = std::string(m_object);
-    value["Peer"] = std::string(m_peer);
-    value["User"] = std::string(m_user);
-    value["Outcome"] = static_cast<Json::Int>(m_outcome.Value());
-    value["Status"] = static_cast<Json::Int64>(m_status.Value());
+    Fields().ToJson(*this, value, false);
 }
 
+namespace {
+// The setter of a field of the log entry: its row's checks.
+template <class M, class V>
+bool SetField(cDBLogItem& entry, M& member, const V& value) {
+    const cFieldRow<M>* row = cDBLogItem::Fields().FieldOf(entry, member);
+    return row && row->Set(entry, typename cFieldRow<M>::Wide(value));
+}
+}  // namespace
+
 bool cDBLogItem::SetUnit(const std::string& unit) {
-    if (unit.size() > kMaxUnit) return false;
-    m_unit = unit;
-    return true;
+    return SetField(*this, m_unit, unit);
 }
 
 bool cDBLogItem::SetLevel(kora::s_uint32 level) {
-    if (level > kLogFatal) return false;
-    m_level = static_cast<uint8_t>(level);
-    return true;
+    return SetField(*this, m_level, level);
 }
 
 bool cDBLogItem::SetType(const std::string& type) {
-    if (type.size() > kMaxType) return false;
-    m_type = type;
-    return true;
+    return SetField(*this, m_type, type);
 }
 
 bool cDBLogItem::SetText(const std::string& text) {
@@ -124,51 +103,25 @@ bool cDBLogItem::SetUser(const std::string& user) {
 }
 
 bool cDBLogItem::SetSuccess(kora::s_int32 outcome) {
-    if (outcome < -1 || outcome > 1) return false;
-    m_outcome = static_cast<int8_t>(outcome);
-    return true;
+    return SetField(*this, m_outcome, outcome);
 }
 
 // ---- cDBLogResult ----
 
-namespace {
-// Bytes an entry takes at least: its number and an entry with empty texts.
-unsigned MinEntryBytes() {
-    static const unsigned bytes = [] {
-        kora::cSerializeBuffer b;
-        cDBLogItem().Serialize(b);
-        return kMinUInt32Bytes + b.Size();
-    }();
-    return bytes;
-}
-}  // namespace
-
 bool cDBLogResult::Serialize(kora::cSerializeBuffer& b) const {
     SerializeVersion(b);
-    kora::s_uint32(static_cast<uint32_t>(m_entries.size())).Serialize(b);
-    for (const auto& entry : m_entries) {
-        kora::s_uint32(entry.first).Serialize(b);
-        entry.second.Serialize(b);
-    }
+    Fields().Write(*this, b);
     return true;
 }
 
-// Entries are read aside and taken over only when the batch is complete.
+// A damaged buffer leaves no partial batch behind.
 int cDBLogResult::Deserialize(kora::cSerializeBuffer& b) {
     unsigned version = DeserializeVersion(b);
     SetDefault();
     if (version != 1) return 0;
-    uint32_t count = 0;
-    if (!ReadListCount(b, MinEntryBytes(), count)) return 0;
-    Entries entries;
-    for (uint32_t i = 0; i < count; ++i) {
-        kora::s_uint32 number;
-        cDBLogItem entry;
-        if (!number.Deserialize(b) || !entry.Deserialize(b)) return 0;
-        entries.emplace(number, entry);  // a repeated number keeps the first entry
-    }
-    m_entries.swap(entries);
-    return 1;
+    if (Fields().Read(*this, b, version)) return 1;
+    SetDefault();
+    return 0;
 }
 
 std::string cDBLogResult::ToString(const std::string&) const {
@@ -194,15 +147,6 @@ bool cDBLogResult::ToJSON(Json::Value& root, bool) const {
 }
 
 // ---- cDBLogUnit ----
-
-const FieldTable<cDBLogUnit>& cDBLogUnit::Fields() {
-    using C = cDBLogUnit;
-    static const FieldTable<C> rows = {
-        Field(&C::m_Depth, "Depth", 3000).Range(0, 5000),
-        Field(&C::m_Level, "Level", 1).Range(0, 4),
-    };
-    return rows;
-}
 
 std::string cDBLogUnit::ToString(const std::string&) const {
     return kora::FormatString("cDBLogUnit:Name:%s, Depth:%u, Level:%u", GetName().c_str(),

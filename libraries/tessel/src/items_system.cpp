@@ -9,35 +9,6 @@ namespace tessel {
 
 // ---- cDBUser ----
 
-namespace {
-// SNMPv3 passwords are either unset or at least eight characters long.
-bool IsSnmpPassword(const std::string& v) {
-    return CheckCredentials(v) && (v.empty() || v.size() >= 8);
-}
-}  // namespace
-
-const FieldTable<cDBUser>& cDBUser::Fields() {
-    using C = cDBUser;
-    // "AccessLevel" leads the binary form but is optional in JSON; the engine
-    // reads optional members after all required ones, so it is handled last
-    // there and a document written without it keeps level 0.
-    static const FieldTable<C> rows = {
-        Field(&C::m_AccessLevel, "AccessLevel", 0).Since(3).Range(0, 3).Optional(),
-        Field(&C::m_Complexity, "Complexity", 0).Since(3).Range(0, 3),
-        Field(&C::m_MinLen, "MinLen", 0).Since(3).Range(0, 255),
-        Field(&C::m_SNMPEnabled, "SNMPEnabled", false).Since(3),
-        Field(&C::m_SNMPAuthPassword, "SNMPAuthPassword", "")
-            .Since(3)
-            .Check(IsSnmpPassword)
-            .Masked(),
-        Field(&C::m_SNMPCryptPassword, "SNMPCryptPassword", "")
-            .Since(3)
-            .Check(IsSnmpPassword)
-            .Masked(),
-    };
-    return rows;
-}
-
 std::string cDBUser::ToString(const std::string&) const {
     return kora::FormatString("cDBUser:Name:%s", GetName().c_str());
 }

@@ -39,5 +39,12 @@ std::string GetNetworkString(kora::s_socket_addr address, kora::s_socket_addr ne
 // Port numbers a service may listen on: 1..65535 except 22, 53 and 123, which
 // the router's own SSH, DNS and NTP services hold.
 bool IsFreeServicePort(uint64_t port);
+// Text of at most N characters.
+template <size_t N>
+bool MaxLength(const std::string& value) {
+    return value.size() <= N;
+}
+// SNMPv3 passwords: credentials that are either unset or at least eight characters long.
+bool IsSnmpPassword(const std::string& value);
 
 }  // namespace tessel

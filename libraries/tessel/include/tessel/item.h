@@ -15,24 +15,13 @@
 #include "kora/serialize.h"
 #include "kora/types.h"
 #include "tessel/access.h"
+#include "tessel/fields.h"
 
 namespace tessel {
 
-// Member kinds that CheckMember tests for.
-enum JsonKind : unsigned {
-    kJsonAny = 0,
-    kJsonString = 1,
-    kJsonInt = 2,   // signed, fits in 32 bits
-    kJsonUInt = 3,  // unsigned, fits in 32 bits
-    kJsonBool = 4,
-    kJsonArray = 5,  // an array, or null
-    kJsonInt64 = 6,
-    kJsonUInt64 = 7,
-};
-
 constexpr unsigned kMaxItemNameLength = 30;
 
-class cDBItem : public kora::ISerialize {
+class cDBItem : public kora::ISerialize, public cRecord {
   public:
     cDBItem() = default;
     cDBItem(const std::string& name, const std::string& directory);
@@ -74,9 +63,15 @@ class cDBItem : public kora::ISerialize {
     // Tests that object[key] exists and is of `kind`; on failure clears `ok`
     // and returns false, on success leaves `ok` alone.
     static bool CheckMember(const std::string& key, bool& ok, const Json::Value& object,
-                            unsigned kind);
+                            unsigned kind) {
+        return tessel::CheckMember(key, ok, object, kind);
+    }
+    // The rows of a table-driven class (null for the hand-written ones): what
+    // generic tools walk to see its fields, and the order of its JSON text.
+    virtual const cRecordTable* FieldTable() const { return nullptr; }
 
-    // Styled JSON text, secrets not masked.
+    // Styled JSON text, secrets not masked; members in the order of the
+    // class's table.
     bool ToJSON(kora::s_string& text);
     // SHA-256 of the binary form, lower-case hex.
     std::string ToHash() const;
@@ -101,7 +96,8 @@ class cDBItem : public kora::ISerialize {
 
 // Parses JSON text without comments into `root`; false on any syntax error.
 bool ParseJson(const std::string& text, Json::Value& root);
-// Styled (indented, one member per line) text of a JSON value.
-std::string StyledJson(const Json::Value& value);
+// Styled (indented, one member per line) text of a JSON value; objects list
+// their members in the order `shape` gives (the rest sorted after them).
+std::string StyledJson(const Json::Value& value, const JsonShape* shape = nullptr);
 
 }  // namespace tessel

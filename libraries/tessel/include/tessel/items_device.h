@@ -13,10 +13,10 @@ struct AccessField;
 // "GuestAccessConfig" and "UserAccessConfig"; the status classes only take 0 or 1.
 class cDBConfigAccess : public cDBRecord<cDBConfigAccess> {
   public:
-    static constexpr ItemInfo kInfo = {
-        "cDBConfigAccess",       "AccessConfigObject", ACCESS_CLASS_ADMIN_ONLY, 4, 1, "",
-        "/Config/System/Access/"};
-    static const FieldTable<cDBConfigAccess>& Fields();
+    static constexpr ItemInfo kInfo = {"cDBConfigAccess",       "AccessConfigObject",
+                                       ACCESS_CLASS_ADMIN_ONLY, 4,
+                                       VersionsFrom(1, 4),      "",
+                                       "/Config/System/Access/"};
     cDBConfigAccess() { SetDefault(); }
     std::string ToString(const std::string&) const override { return "cDBConfigAccess"; }
 
@@ -63,18 +63,37 @@ class cDBConfigAccess : public cDBRecord<cDBConfigAccess> {
     kora::s_uint8 m_WanStatus, m_WanConfig, m_LanStatus, m_LanConfig, m_FirewallConfig, m_Logbook,
         m_SystemStatus, m_WebInterfaceConfig, m_Reboot, m_DateTime, m_Update, m_DeviceManagement,
         m_Certificates, m_Tools, m_UART;
+
+  public:
+    static const Table<cDBConfigAccess>& Fields() {
+        using C = cDBConfigAccess;
+        // Levels 0..2; the status classes can only be seen, never changed.
+        static const Table<C> rows{{
+            Field(&C::m_WanStatus, "AccessWanStatus", 0).Range(0, 1),
+            Field(&C::m_WanConfig, "AccessWanConfig", 0).Range(0, 2),
+            Field(&C::m_LanStatus, "AccessLanStatus", 0).Range(0, 1),
+            Field(&C::m_LanConfig, "AccessLanConfig", 0).Range(0, 2),
+            Field(&C::m_FirewallConfig, "AccessFirewallConfig", 0).Range(0, 2),
+            Field(&C::m_Logbook, "AccessLogbook", 0).Range(0, 2),
+            Field(&C::m_SystemStatus, "AccessSystemStatus", 0).Range(0, 1),
+            Field(&C::m_WebInterfaceConfig, "AccessWebInterfaceConfig", 0).Range(0, 2),
+            Field(&C::m_Reboot, "AccessReboot", 0).Range(0, 2),
+            Field(&C::m_DateTime, "AccessDateTime", 0).Range(0, 2),
+            Field(&C::m_Update, "AccessUpdate", 0).Range(0, 2),
+            Field(&C::m_DeviceManagement, "AccessDeviceManagement", 0).Range(0, 2),
+            Field(&C::m_Certificates, "AccessCertificates", 0).Since(2).Range(0, 2).Optional(),
+            Field(&C::m_Tools, "AccessTools", 0).Since(3).Range(0, 2).Optional(),
+            Field(&C::m_UART, "AccessUART", 0).Since(4).Range(0, 2).Optional(),
+        }};
+        return rows;
+    }
 };
 
 class cDBConfigWebInterface : public cDBRecord<cDBConfigWebInterface> {
   public:
-    static constexpr ItemInfo kInfo = {"cDBConfigWebInterface",
-                                       "WebInterfaceConfigObject",
-                                       ACCESS_CLASS_WEB_INTERFACE_CONFIG,
-                                       2,
-                                       1,
-                                       "WebInterfaceConfig",
-                                       "/Config/System/WebInterface/"};
-    static const FieldTable<cDBConfigWebInterface>& Fields();
+    static constexpr ItemInfo kInfo = {
+        "cDBConfigWebInterface", "WebInterfaceConfigObject", ACCESS_CLASS_WEB_INTERFACE_CONFIG, 2,
+        VersionsFrom(1, 2),      "WebInterfaceConfig",       "/Config/System/WebInterface/"};
     cDBConfigWebInterface() { SetDefault(); }
     std::string ToString(const std::string&) const override;
 
@@ -86,18 +105,25 @@ class cDBConfigWebInterface : public cDBRecord<cDBConfigWebInterface> {
   private:
     kora::s_uint8 m_Language;
     kora::s_uint16 m_HTTPSPort;
+
+  public:
+    static const Table<cDBConfigWebInterface>& Fields() {
+        using C = cDBConfigWebInterface;
+        // "Language" is the only required member and is read first; a refused
+        // language ends the read, so "HTTPSPort" is then not looked at.
+        static const Table<C> rows{{
+            Field(&C::m_Language, "Language", 0).Range(0, 1),
+            Field(&C::m_HTTPSPort, "HTTPSPort", 443).Since(2).Check(IsFreeServicePort).Optional(),
+        }};
+        return rows;
+    }
 };
 
 class cDBConfigSSH : public cDBRecord<cDBConfigSSH> {
   public:
-    static constexpr ItemInfo kInfo = {"cDBConfigSSH",
-                                       "SSHConfigObject",
-                                       ACCESS_CLASS_DEVICE_MANAGEMENT_CONFIG,
-                                       1,
-                                       1,
-                                       "SSHConfig",
-                                       "/Config/System/DeviceManagement/SSH/"};
-    static const FieldTable<cDBConfigSSH>& Fields();
+    static constexpr ItemInfo kInfo = {
+        "cDBConfigSSH",     "SSHConfigObject", ACCESS_CLASS_DEVICE_MANAGEMENT_CONFIG, 1,
+        VersionsFrom(1, 1), "SSHConfig",       "/Config/System/DeviceManagement/SSH/"};
     cDBConfigSSH() { SetDefault(); }
     std::string ToString(const std::string&) const override { return "cDBConfigSSH:"; }
 
@@ -106,18 +132,22 @@ class cDBConfigSSH : public cDBRecord<cDBConfigSSH> {
 
   private:
     kora::s_bool m_Enabled;
+
+  public:
+    static const Table<cDBConfigSSH>& Fields() {
+        using C = cDBConfigSSH;
+        static const Table<C> rows{{
+            Field(&C::m_Enabled, "Enabled", false),
+        }};
+        return rows;
+    }
 };
 
 class cDBConfigSNMP : public cDBRecord<cDBConfigSNMP> {
   public:
-    static constexpr ItemInfo kInfo = {"cDBConfigSNMP",
-                                       "SNMPConfigObject",
-                                       ACCESS_CLASS_DEVICE_MANAGEMENT_CONFIG,
-                                       1,
-                                       1,
-                                       "SNMPConfig",
-                                       "/Config/System/DeviceManagement/SNMP/"};
-    static const FieldTable<cDBConfigSNMP>& Fields();
+    static constexpr ItemInfo kInfo = {
+        "cDBConfigSNMP",    "SNMPConfigObject", ACCESS_CLASS_DEVICE_MANAGEMENT_CONFIG,  1,
+        VersionsFrom(1, 1), "SNMPConfig",       "/Config/System/DeviceManagement/SNMP/"};
     cDBConfigSNMP() { SetDefault(); }
     std::string ToString(const std::string&) const override { return "cDBConfigSNMP:"; }
 
@@ -129,19 +159,24 @@ class cDBConfigSNMP : public cDBRecord<cDBConfigSNMP> {
   private:
     kora::s_bool m_Enabled;
     kora::s_uint16 m_Port;
+
+  public:
+    static const Table<cDBConfigSNMP>& Fields() {
+        using C = cDBConfigSNMP;
+        static const Table<C> rows{{
+            Field(&C::m_Enabled, "Enabled", false),
+            Field(&C::m_Port, "Port", 161).Check(IsFreeServicePort),
+        }};
+        return rows;
+    }
 };
 
 // The mail account through which the device sends e-mail.
 class cDBConfigEmail : public cDBRecord<cDBConfigEmail> {
   public:
-    static constexpr ItemInfo kInfo = {"cDBConfigEmail",
-                                       "EmailConfigObject",
-                                       ACCESS_CLASS_DEVICE_MANAGEMENT_CONFIG,
-                                       2,
-                                       2,
-                                       "EmailConfig",
-                                       "/Config/System/DeviceManagement/Email/"};
-    static const FieldTable<cDBConfigEmail>& Fields();
+    static constexpr ItemInfo kInfo = {
+        "cDBConfigEmail",   "EmailConfigObject", ACCESS_CLASS_DEVICE_MANAGEMENT_CONFIG,   2,
+        VersionsFrom(2, 2), "EmailConfig",       "/Config/System/DeviceManagement/Email/"};
     cDBConfigEmail() { SetDefault(); }
     std::string ToString(const std::string&) const override { return "cDBConfigEmail:"; }
 
@@ -170,6 +205,22 @@ class cDBConfigEmail : public cDBRecord<cDBConfigEmail> {
     kora::s_string m_AuthUser, m_AuthPass;
     kora::s_bool m_UseStartTLS, m_UseTLS;
     kora::s_string m_SenderName;
+
+  public:
+    static const Table<cDBConfigEmail>& Fields() {
+        using C = cDBConfigEmail;
+        static const Table<C> rows{{
+            Field(&C::m_Enabled, "Enabled", false).Since(2),
+            Field(&C::m_MailServer, "MailServer", "").Since(2).Check(CheckHostname),
+            Field(&C::m_TcpPort, "TcpPort", 465).Since(2).Range(1, 65535),
+            Field(&C::m_AuthUser, "AuthUser", "").Since(2).Check(CheckCredentials).Masked(),
+            Field(&C::m_AuthPass, "AuthPass", "").Since(2).Check(CheckCredentials).Masked(),
+            Field(&C::m_UseStartTLS, "UseStartTLS", true).Since(2),
+            Field(&C::m_UseTLS, "UseTLS", true).Since(2),
+            Field(&C::m_SenderName, "SenderName", "").Since(2).Check(CheckShellString),
+        }};
+        return rows;
+    }
 };
 
 // Whether configuration snapshots are sent by e-mail, and to whom.
@@ -179,10 +230,9 @@ class cDBConfigSnapshot : public cDBRecord<cDBConfigSnapshot> {
                                        "SnapshotConfigObject",
                                        ACCESS_CLASS_ADMIN_ONLY,
                                        2,
-                                       2,
+                                       VersionsFrom(2, 2),
                                        "SnapshotConfig",
                                        "/Config/System/DeviceManagement/Snapshot/"};
-    static const FieldTable<cDBConfigSnapshot>& Fields();
     cDBConfigSnapshot() { SetDefault(); }
     std::string ToString(const std::string&) const override { return "cDBConfigSnapshot:"; }
 
@@ -194,14 +244,28 @@ class cDBConfigSnapshot : public cDBRecord<cDBConfigSnapshot> {
   private:
     kora::s_bool m_Enabled;
     kora::s_string m_ReceiverEmail;
+
+  public:
+    static const Table<cDBConfigSnapshot>& Fields() {
+        using C = cDBConfigSnapshot;
+        static const Table<C> rows{{
+            Field(&C::m_Enabled, "Enabled", false).Since(2),
+            Field(&C::m_ReceiverEmail, "ReceiverEmail", "").Since(2).Check(CheckEmailAddr),
+        }};
+        return rows;
+    }
 };
 
 // Time synchronisation with up to three servers.
 class cDBConfigNTP : public cDBRecord<cDBConfigNTP> {
   public:
-    static constexpr ItemInfo kInfo = {
-        "cDBConfigNTP", "NTPConfigObject", ACCESS_CLASS_WAN_CONFIG, 1, 1, "NTPConfig", ""};
-    static const FieldTable<cDBConfigNTP>& Fields();
+    static constexpr ItemInfo kInfo = {"cDBConfigNTP",
+                                       "NTPConfigObject",
+                                       ACCESS_CLASS_WAN_CONFIG,
+                                       1,
+                                       VersionsFrom(1, 1),
+                                       "NTPConfig",
+                                       ""};
     cDBConfigNTP() { SetDefault(); }
     std::string ToString(const std::string&) const override { return "cDBConfigNTP"; }
 
@@ -223,17 +287,30 @@ class cDBConfigNTP : public cDBRecord<cDBConfigNTP> {
     kora::s_bool m_Enabled, m_ServerEnabled;
     kora::s_string m_Server1, m_Server2, m_Server3;
     kora::s_uint8 m_PollingInterval;
+
+  public:
+    static const Table<cDBConfigNTP>& Fields() {
+        using C = cDBConfigNTP;
+        static const Table<C> rows{{
+            Field(&C::m_Enabled, "Enabled", false),
+            Field(&C::m_ServerEnabled, "ServerEnabled", false),
+            Field(&C::m_Server1, "Server1", "").Check(CheckHostname),
+            Field(&C::m_Server2, "Server2", "").Check(CheckHostname),
+            Field(&C::m_Server3, "Server3", "").Check(CheckHostname),
+            Field(&C::m_PollingInterval, "PollingInterval", 12).Range(4, 17),
+        }};
+        return rows;
+    }
 };
 
 // A primary and a secondary authentication server with their shared secrets.
 // RADIUS and TACACS+ write "Enabled", then the hosts and secrets, then the
-// rest in JSON; the binary form keeps the declaration order.
+// rest in their JSON text; the binary form keeps the table order.
 class cDBConfigRadius : public cDBRecord<cDBConfigRadius> {
   public:
     static constexpr ItemInfo kInfo = {
-        "cDBConfigRadius", "RadiusConfigObject",    ACCESS_CLASS_ADMIN_ONLY, 2, 1,
-        "RadiusConfig",    "/Config/System/Access/"};
-    static const FieldTable<cDBConfigRadius>& Fields();
+        "cDBConfigRadius",  "RadiusConfigObject", ACCESS_CLASS_ADMIN_ONLY, 2,
+        VersionsFrom(1, 2), "RadiusConfig",       "/Config/System/Access/"};
     cDBConfigRadius() { SetDefault(); }
     std::string ToString(const std::string&) const override { return "cDBConfigRadius"; }
 
@@ -257,9 +334,6 @@ class cDBConfigRadius : public cDBRecord<cDBConfigRadius> {
     const kora::s_string& GetSecret2() const { return m_Secret2; }
     kora::s_uint8 GetAccessLevel() const { return m_AccessLevel; }
 
-  protected:
-    void DataToJSON(Json::Value& data, bool mask) const override;
-
   private:
     kora::s_bool m_Enabled;
     kora::s_string m_Host1;
@@ -270,14 +344,34 @@ class cDBConfigRadius : public cDBRecord<cDBConfigRadius> {
     kora::s_uint16 m_Port2;
     kora::s_string m_Secret2;
     kora::s_uint8 m_AccessLevel;
+
+  public:
+    static const Table<cDBConfigRadius>& Fields() {
+        using C = cDBConfigRadius;
+        // "AccessLevel" arrived with version 2 but is required in JSON.
+        static const Table<C> rows{
+            {
+                Field(&C::m_Enabled, "Enabled", false),
+                Field(&C::m_Host1, "Host1", "").Check(CheckHostname).Masked(),
+                Field(&C::m_Port1, "Port1", 1812).Range(1, 65535),
+                Field(&C::m_Secret1, "Secret1", "").Check(CheckCredentials).Masked(),
+                Field(&C::m_Secondary, "Secondary", false),
+                Field(&C::m_Host2, "Host2", "").Check(CheckHostname).Masked(),
+                Field(&C::m_Port2, "Port2", 1812).Range(1, 65535),
+                Field(&C::m_Secret2, "Secret2", "").Check(CheckCredentials).Masked(),
+                Field(&C::m_AccessLevel, "AccessLevel", 2).Since(2).Range(1, 3),
+            },
+            {},
+            {"Enabled", "Host1", "Secret1", "Host2", "Secret2"}};
+        return rows;
+    }
 };
 
 class cDBConfigTacacs : public cDBRecord<cDBConfigTacacs> {
   public:
     static constexpr ItemInfo kInfo = {
-        "cDBConfigTacacs", "TacacsConfigObject",    ACCESS_CLASS_ADMIN_ONLY, 1, 1,
-        "TacacsConfig",    "/Config/System/Access/"};
-    static const FieldTable<cDBConfigTacacs>& Fields();
+        "cDBConfigTacacs",  "TacacsConfigObject", ACCESS_CLASS_ADMIN_ONLY, 1,
+        VersionsFrom(1, 1), "TacacsConfig",       "/Config/System/Access/"};
     cDBConfigTacacs() { SetDefault(); }
     std::string ToString(const std::string&) const override { return "cDBConfigTacacs"; }
 
@@ -307,9 +401,6 @@ class cDBConfigTacacs : public cDBRecord<cDBConfigTacacs> {
     kora::s_uint8 GetUserPrivLevel() const { return m_UserPrivLevel; }
     kora::s_uint8 GetAdminPrivLevel() const { return m_AdminPrivLevel; }
 
-  protected:
-    void DataToJSON(Json::Value& data, bool mask) const override;
-
   private:
     kora::s_bool m_Enabled;
     kora::s_string m_Host1;
@@ -321,6 +412,29 @@ class cDBConfigTacacs : public cDBRecord<cDBConfigTacacs> {
     kora::s_uint16 m_Port2;
     kora::s_string m_Secret2;
     kora::s_uint8 m_AuthService2, m_UserPrivLevel, m_AdminPrivLevel;
+
+  public:
+    static const Table<cDBConfigTacacs>& Fields() {
+        using C = cDBConfigTacacs;
+        static const Table<C> rows{
+            {
+                Field(&C::m_Enabled, "Enabled", false),
+                Field(&C::m_Host1, "Host1", "").Check(CheckHostname).Masked(),
+                Field(&C::m_Port1, "Port1", 49).Range(1, 65535),
+                Field(&C::m_Secret1, "Secret1", "").Check(CheckCredentials).Masked(),
+                Field(&C::m_AuthService1, "AuthService1", 0).Range(0, 2),
+                Field(&C::m_Secondary, "Secondary", false),
+                Field(&C::m_Host2, "Host2", "").Check(CheckHostname).Masked(),
+                Field(&C::m_Port2, "Port2", 49).Range(1, 65535),
+                Field(&C::m_Secret2, "Secret2", "").Check(CheckCredentials).Masked(),
+                Field(&C::m_AuthService2, "AuthService2", 0).Range(0, 2),
+                Field(&C::m_UserPrivLevel, "UserPrivLevel", 7).Range(1, 15),
+                Field(&C::m_AdminPrivLevel, "AdminPrivLevel", 15).Range(1, 15),
+            },
+            {},
+            {"Enabled", "Host1", "Secret1", "Host2", "Secret2"}};
+        return rows;
+    }
 };
 
 }  // namespace tessel

@@ -26,8 +26,9 @@ enum LogLevel : unsigned {
 // access class, only a binary and a text form. Unit, level, type and outcome
 // refuse values out of bounds; text, object, peer and user are cut to length,
 // so an entry can always be written.
-class cDBLogItem : public kora::ISerialize {
+class cDBLogItem : public kora::ISerialize, public cRecord {
   public:
+    static constexpr size_t kEngineBaseSize = sizeof(kora::ISerialize);
     static constexpr size_t kMaxUnit = 15;
     static constexpr size_t kMaxType = 20;
     static constexpr size_t kMaxText = 200;
@@ -89,11 +90,31 @@ class cDBLogItem : public kora::ISerialize {
     kora::s_string m_type, m_text, m_object, m_peer, m_user;
     kora::s_int8 m_outcome;
     kora::s_int64 m_status;
+
+  public:
+    // Checks of the setters that refuse; the binary form takes what it reads.
+    static const Table<cDBLogItem>& Fields() {
+        using C = cDBLogItem;
+        static const Table<C> rows{{
+            Field(&C::m_time, "Time").Kind(kJsonInt64),
+            Field(&C::m_unit, "Unit").Check(MaxLength<kMaxUnit>),
+            Field(&C::m_level, "Level").Range(kLogDebug, kLogFatal),
+            Field(&C::m_type, "Type").Check(MaxLength<kMaxType>),
+            Field(&C::m_text, "Text"),
+            Field(&C::m_object, "Object"),
+            Field(&C::m_peer, "Peer"),
+            Field(&C::m_user, "User"),
+            Field(&C::m_outcome, "Outcome").Range(-1, 1),
+            Field(&C::m_status, "Status"),
+        }};
+        return rows;
+    }
 };
 
 // A batch of logbook entries keyed by entry number, as a query returns them.
-class cDBLogResult : public kora::ISerialize {
+class cDBLogResult : public kora::ISerialize, public cRecord {
   public:
+    static constexpr size_t kEngineBaseSize = sizeof(kora::ISerialize);
     using Entries = kora::cMap<unsigned int, cDBLogItem>;
 
     cDBLogResult() { SetDefault(); }
@@ -118,15 +139,24 @@ class cDBLogResult : public kora::ISerialize {
 
   private:
     Entries m_entries;
+
+  public:
+    using Entry = MapEntry<kora::s_uint32, cDBLogItem>;
+    static const Table<cDBLogResult>& Fields() {
+        static const Table<Entry> entry{{Field(&Entry::key), Field(&Entry::value)}};
+        static const Table<cDBLogResult> rows{
+            {List<Entry>(&cDBLogResult::m_entries, "Entries", "", entry).NoJson().FirstWins()}};
+        return rows;
+    }
 };
 
 // One logbook unit, named by the unit: how many entries its logbook keeps and
 // the lowest level that is recorded.
 class cDBLogUnit : public cDBRecord<cDBLogUnit> {
   public:
-    static constexpr ItemInfo kInfo = {"cDBLogUnit", "LogUnitObject", ACCESS_CLASS_LOGBOOK, 1, 1,
-                                       "",           "/Log/Units/"};
-    static const FieldTable<cDBLogUnit>& Fields();
+    static constexpr ItemInfo kInfo = {
+        "cDBLogUnit", "LogUnitObject", ACCESS_CLASS_LOGBOOK, 1, VersionsFrom(1, 1),
+        "",           "/Log/Units/"};
     cDBLogUnit() { SetDefault(); }
     std::string ToString(const std::string&) const override;
 
@@ -138,6 +168,16 @@ class cDBLogUnit : public cDBRecord<cDBLogUnit> {
   private:
     kora::s_uint16 m_Depth;
     kora::s_uint8 m_Level;
+
+  public:
+    static const Table<cDBLogUnit>& Fields() {
+        using C = cDBLogUnit;
+        static const Table<C> rows{{
+            Field(&C::m_Depth, "Depth", 3000).Range(0, 5000),
+            Field(&C::m_Level, "Level", 1).Range(0, 4),
+        }};
+        return rows;
+    }
 };
 
 }  // namespace tessel

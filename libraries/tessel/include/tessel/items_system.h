@@ -14,9 +14,8 @@ namespace tessel {
 // not part of the item (the password messages carry it); the SNMP passwords are.
 class cDBUser : public cDBRecord<cDBUser> {
   public:
-    static constexpr ItemInfo kInfo = {"cDBUser", "UserObject", ACCESS_CLASS_ADMIN_ONLY, 3, 3,
-                                       "",        "/Users/"};
-    static const FieldTable<cDBUser>& Fields();
+    static constexpr ItemInfo kInfo = {
+        "cDBUser", "UserObject", ACCESS_CLASS_ADMIN_ONLY, 3, VersionsFrom(3, 3), "", "/Users/"};
     cDBUser() { SetDefault(); }
     std::string ToString(const std::string&) const override;
 
@@ -38,6 +37,29 @@ class cDBUser : public cDBRecord<cDBUser> {
     kora::s_uint8 m_AccessLevel, m_Complexity, m_MinLen;
     kora::s_bool m_SNMPEnabled;
     kora::s_string m_SNMPAuthPassword, m_SNMPCryptPassword;
+
+  public:
+    static const Table<cDBUser>& Fields() {
+        using C = cDBUser;
+        // "AccessLevel" leads the binary form but is optional in JSON; the engine
+        // reads optional members after all required ones, so it is handled last
+        // there and a document written without it keeps level 0.
+        static const Table<C> rows{{
+            Field(&C::m_AccessLevel, "AccessLevel", 0).Since(3).Range(0, 3).Optional(),
+            Field(&C::m_Complexity, "Complexity", 0).Since(3).Range(0, 3),
+            Field(&C::m_MinLen, "MinLen", 0).Since(3).Range(0, 255),
+            Field(&C::m_SNMPEnabled, "SNMPEnabled", false).Since(3),
+            Field(&C::m_SNMPAuthPassword, "SNMPAuthPassword", "")
+                .Since(3)
+                .Check(IsSnmpPassword)
+                .Masked(),
+            Field(&C::m_SNMPCryptPassword, "SNMPCryptPassword", "")
+                .Since(3)
+                .Check(IsSnmpPassword)
+                .Masked(),
+        }};
+        return rows;
+    }
 };
 
 // The listing of one directory of items, as the server hands it out. Entries
@@ -55,7 +77,8 @@ class cDBDirectory : public cDBItemOf<cDBDirectory> {
     using Entries = kora::cMap<unsigned int, Group>;  // by rank
 
     // The access class is carried by each listing, so the row names none.
-    static constexpr ItemInfo kInfo = {"cDBDirectory", "Directory", "", 4, 4, "", ""};
+    static constexpr ItemInfo kInfo = {"cDBDirectory",     "Directory", "", 4,
+                                       VersionsFrom(4, 4), "",          ""};
 
     // Name, directory and access class empty, no entries.
     cDBDirectory() = default;
@@ -96,8 +119,8 @@ class cDBDirectory : public cDBItemOf<cDBDirectory> {
 class cDBFeatureList : public cDBItemOf<cDBFeatureList> {
   public:
     static constexpr ItemInfo kInfo = {
-        "cDBFeatureList", "FeatureListObject", ACCESS_CLASS_EVERYONE, 1, 1,
-        "FeatureList",    "/Features/"};
+        "cDBFeatureList",   "FeatureListObject", ACCESS_CLASS_EVERYONE, 1,
+        VersionsFrom(1, 1), "FeatureList",       "/Features/"};
 
     cDBFeatureList() : cDBItemOf(true) {}
 

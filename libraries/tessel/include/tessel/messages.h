@@ -122,7 +122,11 @@ class ccDBReq : public cPayload {
     std::string ToString(const std::string& format) const override;
 
   protected:
-    cFieldList Fields() override { return {Field(Path)}; }
+    const cRecordTable& Fields() const override {
+        using C = ccDBReq;
+        static const Table<C> t{{Field(&C::Path)}};
+        return t;
+    }
 };
 
 // An answer that carries only an outcome: 1 is success; 0 (the default) is
@@ -137,7 +141,11 @@ class ccDBResp : public cPayload {
     std::string ToString(const std::string& format) const override;
 
   protected:
-    cFieldList Fields() override { return {Field(Result)}; }
+    const cRecordTable& Fields() const override {
+        using C = ccDBResp;
+        static const Table<C> t{{Field(&C::Result)}};
+        return t;
+    }
 };
 
 // ---- Item and collection payloads ----
@@ -173,9 +181,16 @@ class cDBItemNewNameReq : public ccDBReq {
     // "<type name>:" — the names are not printed.
     std::string ToString(const std::string& format) const override;
 
+    // The inherited Path is not part of the form.
+    static constexpr size_t kEngineBaseSize = sizeof(ccDBReq);
+
   protected:
     cDBItemNewNameReq() = default;
-    cFieldList Fields() override { return {Field(Directory), Field(Name), Field(NewName)}; }
+    const cRecordTable& Fields() const override {
+        using C = cDBItemNewNameReq;
+        static const Table<C> t{{Field(&C::Directory), Field(&C::Name), Field(&C::NewName)}};
+        return t;
+    }
 };
 
 // Copy the item under NewName, or give it NewName.
@@ -193,7 +208,11 @@ class ccDumpReq final : public cPayload {
     std::string ToString(const std::string& format) const override;
 
   protected:
-    cFieldList Fields() override { return {Field(Path)}; }
+    const cRecordTable& Fields() const override {
+        using C = ccDumpReq;
+        static const Table<C> t{{Field(&C::Path)}};
+        return t;
+    }
 };
 
 }  // namespace tessel

@@ -30,9 +30,11 @@ class ccDBLogReadReq final : public cPayload {
     std::string ToString(const std::string& format) const override;
 
   protected:
-    cFieldList Fields() override {
-        return {Field(From), Field(Unit), Field(Level).Lenient(), Field(Count).Lenient(),
-                Field(Status).Lenient()};
+    const cRecordTable& Fields() const override {
+        using C = ccDBLogReadReq;
+        static const Table<C> t{{Field(&C::From), Field(&C::Unit), Field(&C::Level).Lenient(),
+                                 Field(&C::Count).Lenient(), Field(&C::Status).Lenient()}};
+        return t;
     }
 };
 
@@ -50,8 +52,12 @@ class ccDBLogExportReq final : public cPayload {
     std::string ToString(const std::string& format) const override;
 
   protected:
-    cFieldList Fields() override {
-        return {Field(From), Field(To), Field(Units), Field(Level), Field(Filepath)};
+    const cRecordTable& Fields() const override {
+        using C = ccDBLogExportReq;
+        static const Table<C> t{{Field(&C::From), Field(&C::To),
+                                 List<cNameEntry>(&C::Units, "", "", NameSetRows()).NoJson(),
+                                 Field(&C::Level), Field(&C::Filepath)}};
+        return t;
     }
 };
 
@@ -68,7 +74,11 @@ class ccDBConfigImportReq final : public cPayload {
     std::string ToString(const std::string& format) const override;
 
   protected:
-    cFieldList Fields() override { return {Field(Filepath), Field(UseFallback).Lenient()}; }
+    const cRecordTable& Fields() const override {
+        using C = ccDBConfigImportReq;
+        static const Table<C> t{{Field(&C::Filepath), Field(&C::UseFallback).Lenient()}};
+        return t;
+    }
 };
 
 // A request that names one file the host writes.
@@ -81,7 +91,11 @@ class cDBFileReq : public cPayload {
 
   protected:
     cDBFileReq() = default;
-    cFieldList Fields() override { return {Field(Filepath)}; }
+    const cRecordTable& Fields() const override {
+        using C = cDBFileReq;
+        static const Table<C> t{{Field(&C::Filepath)}};
+        return t;
+    }
 };
 
 // Export of the configuration, of the status, and of the flags; a snapshot.
@@ -111,9 +125,12 @@ class ccDBAddUserReq final : public cPayload {
     std::string ToString(const std::string& format) const override;
 
   protected:
-    cFieldList Fields() override {
-        return {Field(Username), Field(Password), Field(AccessLevel).Lenient(1),
-                Field(Extra1).Since(2), Field(Extra2).Since(2)};
+    const cRecordTable& Fields() const override {
+        using C = ccDBAddUserReq;
+        static const Table<C> t{{Field(&C::Username), Field(&C::Password),
+                                 Field(&C::AccessLevel).Lenient(1), Field(&C::Extra1).Since(2),
+                                 Field(&C::Extra2).Since(2)}};
+        return t;
     }
 };
 
@@ -126,7 +143,11 @@ class ccDBDeleteUserReq final : public cPayload {
     std::string ToString(const std::string& format) const override;
 
   protected:
-    cFieldList Fields() override { return {Field(Username)}; }
+    const cRecordTable& Fields() const override {
+        using C = ccDBDeleteUserReq;
+        static const Table<C> t{{Field(&C::Username)}};
+        return t;
+    }
 };
 
 // Sets a user's password. Version 2 added Extra; a version 1 request is
@@ -144,8 +165,11 @@ class ccDBSetPasswordReq final : public cPayload {
     std::string ToString(const std::string& format) const override;
 
   protected:
-    cFieldList Fields() override {
-        return {Field(Username), Field(Password), Field(Extra).Since(2)};
+    const cRecordTable& Fields() const override {
+        using C = ccDBSetPasswordReq;
+        static const Table<C> t{
+            {Field(&C::Username), Field(&C::Password), Field(&C::Extra).Since(2)}};
+        return t;
     }
 };
 
@@ -159,7 +183,11 @@ class ccDBAuthenticateUserReq final : public cPayload {
     std::string ToString(const std::string& format) const override;
 
   protected:
-    cFieldList Fields() override { return {Field(Username), Field(Password)}; }
+    const cRecordTable& Fields() const override {
+        using C = ccDBAuthenticateUserReq;
+        static const Table<C> t{{Field(&C::Username), Field(&C::Password)}};
+        return t;
+    }
 };
 
 // Outcome of an authentication and the user's access level; each scalar is
@@ -173,7 +201,11 @@ class ccDBAuthenticateUserResp final : public cPayload {
     std::string ToString(const std::string& format) const override;
 
   protected:
-    cFieldList Fields() override { return {Field(Result).Lenient(), Field(AccessLevel).Lenient()}; }
+    const cRecordTable& Fields() const override {
+        using C = ccDBAuthenticateUserResp;
+        static const Table<C> t{{Field(&C::Result).Lenient(), Field(&C::AccessLevel).Lenient()}};
+        return t;
+    }
 };
 
 // ---- Flags ----
@@ -197,7 +229,11 @@ class ccDBSetFlagReq final : public cPayload {
     kora::ISerialize* GetSObject() const { return m_value.get(); }
 
   protected:
-    cFieldList Fields() override { return {Field(Name), Field(m_value)}; }
+    const cRecordTable& Fields() const override {
+        using C = ccDBSetFlagReq;
+        static const Table<C> t{{Field(&C::Name), Field(&C::m_value)}};
+        return t;
+    }
 
   private:
     cValueRef m_value;
@@ -213,7 +249,11 @@ class cDBFlagNameReq : public cPayload {
 
   protected:
     cDBFlagNameReq() = default;
-    cFieldList Fields() override { return {Field(Name)}; }
+    const cRecordTable& Fields() const override {
+        using C = cDBFlagNameReq;
+        static const Table<C> t{{Field(&C::Name)}};
+        return t;
+    }
 };
 
 // Reads a flag (answered by the value object itself) or deletes it.
@@ -233,7 +273,11 @@ class ccDBFactoryConfigInfoResp final : public cPayload {
     std::string ToString(const std::string& format) const override;
 
   protected:
-    cFieldList Fields() override { return {Field(First), Field(Second)}; }
+    const cRecordTable& Fields() const override {
+        using C = ccDBFactoryConfigInfoResp;
+        static const Table<C> t{{Field(&C::First), Field(&C::Second)}};
+        return t;
+    }
 };
 
 // Outcomes of the administrative requests.
