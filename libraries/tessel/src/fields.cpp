@@ -80,7 +80,7 @@ bool ReadElementCount(kora::cSerializeBuffer& b, uint32_t& count, unsigned minEl
     return true;
 }
 
-StepResult ReadSteps(const cRecordTable&, cRecord& r, kora::cSerializeBuffer& b, unsigned version,
+StepResult ReadSteps(cRecord& r, kora::cSerializeBuffer& b, unsigned version,
                      const Layout& layout) {
     StepResult result = StepResult::kOk;
     for (const Step& step : layout.steps) {
@@ -126,13 +126,15 @@ cRecordTable::cRecordTable(std::vector<RowPtr> rows, std::vector<Layout> layouts
             m_shape.members.emplace_back(row->key, row->Shape());
         if (row->Has(kRowBinary)) m_minWire += row->MinWireSize();
     }
-    // Layout keys are resolved once; a key no row has is a fault of the table.
-    for (auto& layout : m_layouts)
-        for (auto& step : layout.steps) {
-            if (step.custom) continue;
-            step.row = Find(step.key);
-            if (!step.row) BadTable("stored layout names no row", step.key);
-        }
+    for (auto& layout : m_layouts) ResolveLayout(*this, layout);
+}
+
+void ResolveLayout(const cRecordTable& table, Layout& layout) {
+    for (auto& step : layout.steps) {
+        if (step.custom) continue;
+        step.row = table.Find(step.key);
+        if (!step.row) BadTable("stored layout names no row", step.key);
+    }
 }
 
 const cRow* cRecordTable::Find(const std::string& key) const {
@@ -153,7 +155,7 @@ bool cRecordTable::Read(cRecord& r, kora::cSerializeBuffer& b, unsigned version)
     for (const auto& l : m_layouts)
         if (l.version == version) layout = &l;
     if (layout) {
-        if (ReadSteps(*this, r, b, version, *layout) == StepResult::kFail) return false;
+        if (ReadSteps(r, b, version, *layout) == StepResult::kFail) return false;
     } else {
         for (const auto& row : m_rows)
             if (row->Has(kRowBinary) && row->since <= version && !row->Read(r, b, version))
@@ -242,16 +244,15 @@ bool cRecordTable::Valid(const cRecord& r) const {
     return true;
 }
 
-std::string cRecordTable::CoverageProblems(const cRecord& sample) const {
+std::string cRecordTable::CoverageProblems(const cRecord& sample, const void* object) const {
     std::vector<std::pair<const void*, size_t>> members;
     for (const auto& row : m_rows) row->Members(sample, members);
     // The record's own part begins after its bases; its members are placed
     // in declaration order, each aligned. A gap as wide as a pointer can only
     // be a member that no row covers (every kora type holds at least one).
-    auto* begin = reinterpret_cast<const char*>(&sample);
+    auto* begin = static_cast<const char*>(object);
     std::vector<std::pair<size_t, size_t>> spans;
     for (const auto& m : members) {
-        // The sample is a record viewed through cRecord: find its whole object.
         size_t offset = static_cast<size_t>(static_cast<const char*>(m.first) - begin);
         spans.emplace_back(offset, offset + m.second);
     }

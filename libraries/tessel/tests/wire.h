@@ -40,6 +40,16 @@ class Wire {
         m_buf.WriteU64(v);
         return *this;
     }
+    Wire& I8(int8_t v) { return U8(static_cast<uint8_t>(v)); }
+    Wire& I32(int32_t v) { return U32(static_cast<uint32_t>(v)); }
+    // An IPv4 address given as its 32-bit value, port 0.
+    Wire& Addr(uint32_t ip) {
+        Version(1);
+        m_buf.WriteU32(ip);
+        m_buf.WriteU16(0);
+        return *this;
+    }
+    Wire& Time(int64_t seconds) { return U64(static_cast<uint64_t>(seconds * 1000000)); }
     Wire& Str(const std::string& s) {
         Version(1);
         m_buf.WriteU32(static_cast<uint32_t>(s.size()));

@@ -338,8 +338,10 @@ class cFieldRow final : public cRow {
         return BinaryTraits<M>::Read(Of(o), b);
     }
     unsigned MinWireSize() const override { return m_minWire; }
+    // Only the row that carries the member in the binary form owns it: JSON
+    // aliases neither reset nor fix it up.
     void Reset(cRecord& o, bool all) const override {
-        if (all || !Has(kRowKeepOnDefault)) Traits::Store(Of(o), m_default);
+        if (Has(kRowBinary) && (all || !Has(kRowKeepOnDefault))) Traits::Store(Of(o), m_default);
     }
     void AfterRead(cRecord& o) const override {
         if constexpr (Traits::kJson) {
@@ -566,6 +568,11 @@ struct Layout {
     std::vector<Step> steps;
 };
 
+class cRecordTable;
+// Binds the keys of a layout to the rows of `table`; a key no row has is a
+// fault of the table and stops the program at once.
+void ResolveLayout(const cRecordTable& table, Layout& layout);
+
 inline Layout Stored(unsigned version, std::vector<Step> steps) {
     return Layout{version, std::move(steps)};
 }
@@ -640,8 +647,9 @@ class cRecordTable {
     }
 
     // Member bytes of [base, object size) that no binary row covers, or
-    // covered twice; empty when the rows account for every member.
-    std::string CoverageProblems(const cRecord& sample) const;
+    // covered twice; empty when the rows account for every member. `object`
+    // is where the whole object of `sample` begins.
+    std::string CoverageProblems(const cRecord& sample, const void* object) const;
 
   private:
     template <class Fn>
@@ -979,6 +987,10 @@ class cListRow final : public cRow {
         return true;
     }
     bool IsMember(const cRecord& o, const void* address) const { return &Of(o) == address; }
+    void AddLayout(Layout layout) {
+        ResolveLayout(m_elements, layout);
+        m_layouts.push_back(std::move(layout));
+    }
 
     std::function<bool(const E&)> m_check;
     std::vector<Layout> m_layouts;  // element layouts by the record's stored version
@@ -1000,8 +1012,7 @@ class cListRow final : public cRow {
 };
 
 bool ReadElementCount(kora::cSerializeBuffer& b, uint32_t& count, unsigned minElement);
-StepResult ReadSteps(const cRecordTable& table, cRecord& r, kora::cSerializeBuffer& b,
-                     unsigned version, const Layout& layout);
+StepResult ReadSteps(cRecord& r, kora::cSerializeBuffer& b, unsigned version, const Layout& layout);
 
 template <class Container, class E>
 bool cListRow<Container, E>::ReadCount(kora::cSerializeBuffer& b, uint32_t& count,
@@ -1012,7 +1023,7 @@ bool cListRow<Container, E>::ReadCount(kora::cSerializeBuffer& b, uint32_t& coun
 template <class Container, class E>
 StepResult cListRow<Container, E>::ReadElement(E& e, kora::cSerializeBuffer& b, unsigned version,
                                                const Layout* layout) const {
-    if (layout) return ReadSteps(m_elements, e, b, version, *layout);
+    if (layout) return ReadSteps(e, b, version, *layout);
     return m_elements.Read(e, b, version) ? StepResult::kOk : StepResult::kFail;
 }
 
@@ -1029,7 +1040,7 @@ class ListBuilder : public RowBuilderBase<ListBuilder<C, Container, E>, C, cList
     }
     // How elements are stored in an older version of the record.
     ListBuilder& StoredElements(unsigned version, std::vector<Step> steps) {
-        this->row().m_layouts.push_back(Layout{version, std::move(steps)});
+        this->row().AddLayout(Layout{version, std::move(steps)});
         return *this;
     }
     // Of a key that occurs twice in the binary form the first element stays.

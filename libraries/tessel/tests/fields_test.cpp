@@ -1,0 +1,334 @@
+// The field engine on one synthetic record that uses every row kind, flag and
+// stored-layout step, so that item classes need not test the engine again.
+#include <gtest/gtest.h>
+
+#include "tessel/tessel.h"
+#include "wire.h"
+
+using namespace tessel;
+using testwire::Wire;
+
+namespace {
+
+// A plain sub-record kept in a map by address, as DHCP leases are.
+struct Lease : cRecord {
+    kora::s_string mac;
+    kora::s_uint8 status;
+};
+using LeaseEntry = Keyed<kora::s_socket_addr, Lease>;
+
+bool NotBroadcast(const kora::s_socket_addr& a) {
+    return a.GetIP() != 0xffffffffu;
+}
+
+struct Sample : cRecord {
+    kora::s_bool flag;
+    kora::s_uint8 level;
+    kora::s_string secret;
+    kora::s_socket_addr start, end;
+    kora::s_uint16 vlan;
+    kora::s_uint8 mode;
+    kora::s_uint16 portLow, portHigh;
+    kora::s_int32 low, high;
+    std::set<kora::s_string> macs;
+    kora::cMap<kora::s_socket_addr, Lease> leases;
+    kora::cTime stamp;
+    kora::s_string hidden;
+    kora::s_uint8 extra;
+
+    static const Table<LeaseEntry>& LeaseRows() {
+        using E = LeaseEntry;
+        static const Table<E> rows{{
+            Field(&E::key, "IP").AnyText(),
+            Field(&Lease::mac, "Mac").Check(CheckMacAddr),
+            Field(&Lease::status, "Status", 1).Range(1, 3),
+        }};
+        return rows;
+    }
+    static const Table<SetEntry<kora::s_string>>& MacRows() {
+        using E = SetEntry<kora::s_string>;
+        static const Table<E> rows{{Field(&E::value, "Mac").Check(CheckMacAddr)}};
+        return rows;
+    }
+
+    static const Table<Sample>& Fields() {
+        using C = Sample;
+        static const Table<C> rows{
+            {
+                Field(&C::flag, "Flag", true),
+                Field(&C::level, "Level", 2).Range(1, 3).Range(7, 7),
+                Field(&C::secret, "Secret").Check(CheckCredentials).Masked(),
+                Field(&C::start, "Start").When([](const C& c) { return c.flag.Value(); }),
+                Field(&C::end, "End").Check(NotBroadcast).When([](const C& c) {
+                    return c.flag.Value();
+                }),
+                Across<C>({"Start", "End"},
+                          [](const C& c) { return !c.flag || c.end.GetIP() > c.start.GetIP(); }),
+                Field(&C::vlan, "VLANID", 1).Range(1, 4094).OnRead(0, 4094),
+                Field(&C::mode, "Mode").Range(0, 2).IgnoreOutOfRange(),
+                PortRange<C>("Ports", Field(&C::portLow, "PortLow"),
+                             Field(&C::portHigh, "PortHigh").Since(2)),
+                Object<C>("Range", {Field(&C::low, "Low"), Field(&C::high, "High")}),
+                Derived<C>("Sum", [](const C& c) { return Json::Int(c.low + c.high); }),
+                List<SetEntry<kora::s_string>>(&C::macs, "Macs", "Mac", MacRows()).MayBeMissing(),
+                List<LeaseEntry>(&C::leases, "Leases", "Lease", LeaseRows())
+                    .StoredElements(1, {"IP", "Mac"}),
+                Field(&C::stamp, "Stamp").KeepOnDefault(),
+                Field(&C::hidden, "Hidden", "x").NoJson(),
+                Field(&C::extra, "Extra", 5).Since(2).Optional(1),
+                Field(&C::vlan, "Alias").InputOnly().Range(1, 4094).Optional(2),
+            },
+            {
+                // Version 1 kept the flag after a dropped byte and lacked the rest.
+                Stored(1, {Skip<kora::s_uint8>(), "Flag", "Level", "PortLow", "Leases"}),
+            }};
+        return rows;
+    }
+};
+
+Json::Value Parse(const std::string& text) {
+    Json::Value v;
+    EXPECT_TRUE(ParseJson(text, v)) << text;
+    return v;
+}
+
+// A complete "Data" object, with `changes` applied (null removes a member).
+Json::Value Doc(const char* changes = "{}") {
+    Json::Value data = Parse(R"({
+        "Flag": true, "Level": 3, "Secret": "pw", "Start": "10.0.0.1", "End": "10.0.0.9",
+        "VLANID": 10, "Mode": 1, "Ports": "90:80", "Range": {"Low": -2, "High": 5},
+        "Macs": [{"Mac": "00:11:22:33:44:55"}],
+        "Leases": [{"IP": "10.0.0.2", "Mac": "00:11:22:33:44:66", "Status": 2}],
+        "Stamp": 100, "Extra": 6})");
+    Json::Value c = Parse(changes);
+    for (const auto& key : c.getMemberNames()) {
+        if (c[key].isNull())
+            data.removeMember(key);
+        else
+            data[key] = c[key];
+    }
+    return data;
+}
+
+struct Read {
+    bool ok;
+    Sample s;
+    std::set<std::string> rejected;
+};
+
+Read FromJson(const Json::Value& data) {
+    Read r;
+    Sample::Fields().Reset(r.s, true);
+    r.ok = Sample::Fields().FromJson(r.s, data, r.rejected);
+    return r;
+}
+
+}  // namespace
+
+TEST(FieldEngine, JsonReadAssignsEveryRowKind) {
+    Read r = FromJson(Doc());
+    ASSERT_TRUE(r.ok);
+    EXPECT_TRUE(r.rejected.empty());
+    EXPECT_EQ(r.s.level, 3);
+    EXPECT_EQ(r.s.end.GetIPString(), "10.0.0.9");
+    EXPECT_EQ(r.s.portLow, 80);  // the pair is sorted
+    EXPECT_EQ(r.s.portHigh, 90);
+    EXPECT_EQ(r.s.low, -2);
+    EXPECT_EQ(r.s.macs.size(), 1u);
+    ASSERT_EQ(r.s.leases.size(), 1u);
+    EXPECT_EQ(r.s.leases.begin()->second.status, 2);
+    EXPECT_EQ(r.s.stamp.ToSeconds(), 100);
+    EXPECT_EQ(r.s.extra, 6);
+}
+
+// What each faulty document yields: the result, the refused keys, and a
+// value that shows what was or was not taken.
+TEST(FieldEngine, JsonReadFailures) {
+    struct Case {
+        const char* changes;
+        bool ok;
+        std::set<std::string> rejected;
+        std::function<bool(const Sample&)> state;
+    };
+    std::vector<Case> cases = {
+        // A required member missing or mistyped: nothing assigned, nothing named.
+        {R"({"Level": null})", false, {}, [](const Sample& s) { return s.vlan == 1; }},
+        {R"({"Range": {"Low": 1}})", false, {}, [](const Sample& s) { return s.vlan == 1; }},
+        {R"({"Level": "3"})", false, {}, [](const Sample& s) { return s.level == 2; }},
+        // A refused value is named; later required fields are still taken,
+        // later list elements are not.
+        {R"({"Level": 4})",
+         false,
+         {"Level"},
+         [](const Sample& s) { return s.vlan == 10 && s.macs.empty() && s.level == 2; }},
+        {R"({"Level": 7})", true, {}, [](const Sample& s) { return s.level == 7; }},
+        {R"({"Level": 256})", false, {"Level"}, nullptr},
+        {R"({"Secret": "a b"})", false, {"Secret"}, nullptr},
+        {R"({"Ports": "1:2:3"})", false, {"Ports"}, nullptr},
+        {R"({"Ports": "70000"})", false, {"Ports"}, nullptr},
+        {R"({"Start": "10.0.0.300"})", false, {"Start"}, nullptr},
+        // A check across fields names both; a condition skips rows.
+        {R"({"End": "10.0.0.1"})", false, {"Start", "End"}, nullptr},
+        {R"({"Flag": false, "End": "bad"})",
+         true,
+         {},
+         [](const Sample& s) { return s.end.GetIP() == 0; }},
+        // Ignored out-of-range value: no refusal, default kept.
+        {R"({"Mode": 9})", true, {}, [](const Sample& s) { return s.mode == 0; }},
+        // Elements: refused under the singular key, the rest not applied.
+        {R"({"Macs": [{"Mac": "bad"}, {"Mac": "00:11:22:33:44:77"}]})",
+         false,
+         {"Mac"},
+         [](const Sample& s) { return s.macs.empty() && s.leases.empty(); }},
+        {R"({"Leases": [{"IP": "x", "Mac": "00:11:22:33:44:66", "Status": 4}]})",
+         false,
+         {"Lease"},
+         nullptr},
+        // An element lacking a member fails the read without naming anything.
+        {R"({"Leases": [{"IP": "10.0.0.3", "Status": 1}]})", false, {}, nullptr},
+        // A list that may be missing reads as empty; one that must be present fails.
+        {R"({"Macs": null})", true, {}, [](const Sample& s) { return s.macs.empty(); }},
+        {R"({"Leases": null})", false, {}, nullptr},
+        // Optional groups: skipped when incomplete, input-only aliases set the member.
+        {R"({"Extra": null})", true, {}, [](const Sample& s) { return s.extra == 5; }},
+        {R"({"Alias": 77})", true, {}, [](const Sample& s) { return s.vlan == 77; }},
+        {R"({"Alias": 0})", false, {"Alias"}, nullptr},
+        {R"({"Level": 4, "Alias": 77})",
+         false,
+         {"Level"},
+         [](const Sample& s) { return s.vlan == 10; }},
+    };
+    for (const auto& c : cases) {
+        Read r = FromJson(Doc(c.changes));
+        EXPECT_EQ(r.ok, c.ok) << c.changes;
+        EXPECT_EQ(r.rejected, c.rejected) << c.changes;
+        if (c.state) {
+            EXPECT_TRUE(c.state(r.s)) << c.changes;
+        }
+    }
+    // A "Data" that is not an object reads as missing members.
+    std::set<std::string> rejected;
+    Sample s;
+    EXPECT_FALSE(Sample::Fields().FromJson(s, Json::Value(5), rejected));
+}
+
+TEST(FieldEngine, JsonWriteMasksDerivesAndOrders) {
+    Read r = FromJson(Doc());
+    Json::Value data(Json::objectValue);
+    Sample::Fields().ToJson(r.s, data, true);
+    EXPECT_EQ(data["Secret"], "*******");
+    EXPECT_EQ(data["Sum"], 3);
+    EXPECT_EQ(data["Ports"], "80:90");
+    EXPECT_FALSE(data.isMember("Hidden"));
+    EXPECT_FALSE(data.isMember("Alias"));
+    EXPECT_EQ(data["Leases"][0]["IP"], "10.0.0.2");
+    // Written back, the document reads to the same record.
+    Json::Value plain(Json::objectValue);
+    Sample::Fields().ToJson(r.s, plain, false);
+    Read again = FromJson(plain);
+    EXPECT_TRUE(again.ok);
+    kora::cSerializeBuffer one, two;
+    Sample::Fields().Write(r.s, one);
+    Sample::Fields().Write(again.s, two);
+    EXPECT_EQ(one.Bytes(), two.Bytes());
+    // The text lists members in table order, nested ones too.
+    std::string text = StyledJson(plain, &Sample::Fields().Shape());
+    EXPECT_LT(text.find("\"Flag\""), text.find("\"Level\""));
+    EXPECT_LT(text.find("\"VLANID\""), text.find("\"Mode\""));
+    EXPECT_LT(text.find("\"Low\""), text.find("\"High\""));
+    EXPECT_LT(text.find("\"IP\""), text.find("\"Mac\" : \"00:11:22:33:44:66\""));
+    Json::Value back;
+    ASSERT_TRUE(ParseJson(text, back));
+    EXPECT_EQ(back.toStyledString(), plain.toStyledString());
+}
+
+TEST(FieldEngine, BinaryRoundTripAndDefaults) {
+    Read r = FromJson(Doc());
+    kora::cSerializeBuffer b;
+    Sample::Fields().Write(r.s, b);
+    Sample back;
+    Sample::Fields().Reset(back, true);
+    ASSERT_TRUE(Sample::Fields().Read(back, b, 2));
+    EXPECT_EQ(b.Remaining(), 0u);
+    kora::cSerializeBuffer again;
+    Sample::Fields().Write(back, again);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.Data()), b.Size()),
+              std::string(reinterpret_cast<const char*>(again.Data()), again.Size()));
+    // SetDefault leaves rows kept on default alone.
+    Sample::Fields().Reset(back);
+    EXPECT_EQ(back.stamp.ToSeconds(), 100);
+    EXPECT_EQ(back.hidden, "x");
+    EXPECT_TRUE(back.leases.empty());
+}
+
+// Stored layouts: version 1 by its own steps (skip, reorder, element layout),
+// version 2 by the rows' first versions; fix-ups after either.
+TEST(FieldEngine, OlderStoredLayouts) {
+    Wire v1;
+    v1.U8(99).Bool(false).U8(3).U16(443).U32(1).Addr(0x0a000002).Str("00:11:22:33:44:66");
+    kora::cSerializeBuffer b1 = v1.Buffer();
+    Sample s;
+    Sample::Fields().Reset(s, true);
+    ASSERT_TRUE(Sample::Fields().Read(s, b1, 1));
+    EXPECT_EQ(b1.Remaining(), 0u);
+    EXPECT_FALSE(s.flag);
+    EXPECT_EQ(s.portLow, 443);
+    EXPECT_EQ(s.portHigh, 0);
+    ASSERT_EQ(s.leases.size(), 1u);
+    EXPECT_EQ(s.leases.begin()->second.status, 1);  // the element's default
+    EXPECT_EQ(s.vlan, 1);
+
+    Read r = FromJson(Doc());
+    r.s.vlan = 0;
+    kora::cSerializeBuffer b2;
+    Sample::Fields().Write(r.s, b2);
+    Sample t;
+    ASSERT_TRUE(Sample::Fields().Read(t, b2, 2));
+    EXPECT_EQ(t.vlan, 4094);  // a stored 0 reads back as 4094
+}
+
+TEST(FieldEngine, DamagedBinaryIsRefused) {
+    Wire huge;
+    huge.U8(1).Bool(true).U8(1).U16(1).U32(0xffffffffu);
+    kora::cSerializeBuffer b = huge.Buffer();
+    Sample s;
+    EXPECT_FALSE(Sample::Fields().Read(s, b, 1));
+    Read r = FromJson(Doc());
+    kora::cSerializeBuffer full;
+    Sample::Fields().Write(r.s, full);
+    for (unsigned len = 0; len < full.Size(); ++len) {
+        kora::cSerializeBuffer cut(full.Data(), len);
+        Sample t;
+        EXPECT_FALSE(Sample::Fields().Read(t, cut, 2)) << len;
+    }
+}
+
+TEST(FieldEngine, SettersFollowTheRows) {
+    Sample s;
+    Sample::Fields().Reset(s, true);
+    const auto* level = Sample::Fields().FieldOf(s, s.level);
+    ASSERT_NE(level, nullptr);
+    EXPECT_TRUE(level->Set(s, 7));
+    EXPECT_FALSE(level->Set(s, 4));
+    EXPECT_EQ(s.level, 7);
+    const auto* mode = Sample::Fields().FieldOf(s, s.mode);
+    EXPECT_TRUE(mode->Set(s, 9));  // ignored, yet accepted
+    EXPECT_EQ(s.mode, 0);
+    // The binary row is found for a member that also has an input-only alias.
+    EXPECT_TRUE(Sample::Fields().FieldOf(s, s.vlan)->Has(kRowBinary));
+    EXPECT_EQ(Sample::Fields().FieldOf(s, s.hidden)->key, std::string("Hidden"));
+}
+
+// Rows must account for every member: a member without one shows as a gap.
+TEST(FieldEngine, CoverageFindsMembersWithoutRows) {
+    Sample s;
+    EXPECT_EQ(Sample::Fields().CoverageProblems(s, &s), "");
+    struct Partial : cRecord {
+        kora::s_bool a;
+        kora::s_string forgotten;
+        kora::s_bool b;
+    };
+    static const Table<Partial> rows{{Field(&Partial::a, "A"), Field(&Partial::b, "B")}};
+    Partial p;
+    EXPECT_NE(rows.CoverageProblems(p, &p).find("no row"), std::string::npos);
+}
