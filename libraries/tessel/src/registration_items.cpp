@@ -2,8 +2,11 @@
 // and then with the JSON factory (by JSON type name), in catalogue order.
 // Keeping both lists in this one unit fixes their order at load.
 #include "kora/factory.h"
+#include "tessel/items_certificate.h"
 #include "tessel/items_device.h"
 #include "tessel/items_log.h"
+#include "tessel/items_serial.h"
+#include "tessel/items_status.h"
 #include "tessel/items_system.h"
 #include "tessel/jsonfactory.h"
 #include "tessel/registration.h"
@@ -35,12 +38,29 @@ struct JsonRegistration : JsonObject<T> {
 
 // Object factory, in catalogue order.
 ItemRegistration<cDBDirectory> r_cDBDirectory;
+ItemRegistration<cDBStatusWirelessWan> r_cDBStatusWirelessWan;
+ItemRegistration<cDBStatusWiredWan> r_cDBStatusWiredWan;
+ItemRegistration<cDBStatusLan> r_cDBStatusLan;
+ItemRegistration<cDBStatusLanInterface> r_cDBStatusLanInterface;
+ItemRegistration<cDBStatusLanPort> r_cDBStatusLanPort;
+ItemRegistration<cDBStatusWan> r_cDBStatusWan;
+ItemRegistration<cDBStatusConnection> r_cDBStatusConnection;
+ItemRegistration<cDBStatusSoftware> r_cDBStatusSoftware;
+ItemRegistration<cDBStatusHardware> r_cDBStatusHardware;
+ItemRegistration<cDBStatusDataVolume> r_cDBStatusDataVolume;
+ItemRegistration<cDBStatusISAKMPSA> r_cDBStatusISAKMPSA;
 ItemRegistration<cDBConfigWebInterface> r_cDBConfigWebInterface;
 ItemRegistration<cDBConfigSNMP> r_cDBConfigSNMP;
 ItemRegistration<cDBConfigSSH> r_cDBConfigSSH;
 ItemRegistration<cDBConfigSnapshot> r_cDBConfigSnapshot;
 ItemRegistration<cDBConfigEmail> r_cDBConfigEmail;
 ItemRegistration<cDBConfigNTP> r_cDBConfigNTP;
+ItemRegistration<cDBCertificate> r_cDBCertificate;
+ItemRegistration<cDBStatusPrivateKey> r_cDBStatusPrivateKey;
+ItemRegistration<cDBConfigCSRTemplate> r_cDBConfigCSRTemplate;
+ItemRegistration<cDBConfigRS232Compact> r_cDBConfigRS232Compact;
+ItemRegistration<cDBConfigRS485> r_cDBConfigRS485;
+ItemRegistration<cDBConfigRS232> r_cDBConfigRS232;
 ItemRegistration<cDBLogUnit> r_cDBLogUnit;
 ItemRegistration<cDBFeatureList> r_cDBFeatureList;
 ItemRegistration<cDBConfigAccess> r_cDBConfigAccess;
@@ -52,12 +72,29 @@ ItemRegistration<cDBUser> r_cDBUser;
 
 // JSON factory, after all of the above; log entries and batches are not in it.
 JsonRegistration<cDBDirectory> j_cDBDirectory;
+JsonRegistration<cDBStatusWirelessWan> j_cDBStatusWirelessWan;
+JsonRegistration<cDBStatusWiredWan> j_cDBStatusWiredWan;
+JsonRegistration<cDBStatusLan> j_cDBStatusLan;
+JsonRegistration<cDBStatusLanInterface> j_cDBStatusLanInterface;
+JsonRegistration<cDBStatusLanPort> j_cDBStatusLanPort;
+JsonRegistration<cDBStatusWan> j_cDBStatusWan;
+JsonRegistration<cDBStatusConnection> j_cDBStatusConnection;
+JsonRegistration<cDBStatusSoftware> j_cDBStatusSoftware;
+JsonRegistration<cDBStatusHardware> j_cDBStatusHardware;
+JsonRegistration<cDBStatusDataVolume> j_cDBStatusDataVolume;
+JsonRegistration<cDBStatusISAKMPSA> j_cDBStatusISAKMPSA;
 JsonRegistration<cDBConfigWebInterface> j_cDBConfigWebInterface;
 JsonRegistration<cDBConfigSNMP> j_cDBConfigSNMP;
 JsonRegistration<cDBConfigSSH> j_cDBConfigSSH;
 JsonRegistration<cDBConfigSnapshot> j_cDBConfigSnapshot;
 JsonRegistration<cDBConfigEmail> j_cDBConfigEmail;
 JsonRegistration<cDBConfigNTP> j_cDBConfigNTP;
+JsonRegistration<cDBCertificate> j_cDBCertificate;
+JsonRegistration<cDBStatusPrivateKey> j_cDBStatusPrivateKey;
+JsonRegistration<cDBConfigCSRTemplate> j_cDBConfigCSRTemplate;
+JsonRegistration<cDBConfigRS232Compact> j_cDBConfigRS232Compact;
+JsonRegistration<cDBConfigRS485> j_cDBConfigRS485;
+JsonRegistration<cDBConfigRS232> j_cDBConfigRS232;
 JsonRegistration<cDBLogUnit> j_cDBLogUnit;
 JsonRegistration<cDBFeatureList> j_cDBFeatureList;
 JsonRegistration<cDBConfigAccess> j_cDBConfigAccess;

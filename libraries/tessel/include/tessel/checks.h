@@ -39,6 +39,11 @@ std::string GetNetworkString(kora::s_socket_addr address, kora::s_socket_addr ne
 // Port numbers a service may listen on: 1..65535 except 22, 53 and 123, which
 // the router's own SSH, DNS and NTP services hold.
 bool IsFreeServicePort(uint64_t port);
+// Decimal digits only, at most N of them; the empty text passes.
+template <size_t N>
+bool IsDigits(const std::string& value) {
+    return value.size() <= N && value.find_first_not_of("0123456789") == std::string::npos;
+}
 // Text of at most N characters.
 template <size_t N>
 bool MaxLength(const std::string& value) {

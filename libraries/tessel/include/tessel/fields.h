@@ -790,6 +790,8 @@ RowBuilder<C, cAcrossRow> Across(std::vector<const char*> keys, Fn pred) {
 // One member of a set of scalars.
 template <class T>
 struct SetEntry : cRecord {
+    SetEntry() = default;
+    explicit SetEntry(const T& v) : value(v) {}
     T value{};
     template <class Set>
     static SetEntry From(const typename Set::value_type& v) {
@@ -851,6 +853,8 @@ struct PairEntry : cRecord {
 // One entry of a map whose values are records: the record's fields and its key.
 template <class K, class V>
 struct Keyed : V {
+    Keyed() = default;
+    Keyed(const K& k, const V& v) : V(v), key(k) {}
     K key{};
     template <class Map>
     static Keyed From(const typename Map::value_type& kv) {
