@@ -62,7 +62,9 @@ inline void RunSetters(const std::vector<SetterCase>& cases) {
 inline int ReadStored(kora::ISerialize& obj, const testwire::Wire& wire) {
     kora::cSerializeBuffer b = wire.Buffer();
     int got = obj.Deserialize(b);
-    if (got) EXPECT_EQ(b.Remaining(), 0u) << obj.TypeName();
+    if (got) {
+        EXPECT_EQ(b.Remaining(), 0u) << obj.TypeName();
+    }
     return got;
 }
 

@@ -173,3 +173,22 @@ TEST(Registry, RowsCoverEveryMember) {
             << name;
     }
 }
+
+// No class reads a version it does not know: version 0 and the one after its
+// own fail, leave name and directory as they were and the fields at defaults.
+TEST(Registry, UnknownVersionsFailWithDefaults) {
+    for (const auto& name : RegisteredItemClasses()) {
+        kora::Ref<kora::ISerialize> obj = Create(name);
+        auto* item = dynamic_cast<cDBItem*>(obj.get());
+        if (!item) continue;
+        item->SetName("kept");
+        std::string defaults = item->ToHash();
+        for (unsigned version : {0u, item->Version() + 1}) {
+            kora::cSerializeBuffer b =
+                testwire::Wire().Version(uint16_t(version)).Str("other").Str("/o/").Buffer();
+            EXPECT_EQ(item->Deserialize(b), 0) << name << " v" << version;
+            EXPECT_EQ(item->GetName(), "kept") << name;
+            EXPECT_EQ(item->ToHash(), defaults) << name;
+        }
+    }
+}
