@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "kora/helper.h"
-#include "list_count.h"
+#include "tessel/payload_fields.h"
 
 namespace tessel {
 
@@ -15,82 +15,50 @@ std::string cDBUser::ToString(const std::string&) const {
 
 // ---- cDBDirectory ----
 
-namespace {
-// Smallest wire sizes of a rank group (rank, entry count), of an entry (name,
-// type, pair count) and of an information pair (key, value).
-constexpr unsigned kMinGroupBytes = 2 * kMinUInt32Bytes;
-constexpr unsigned kMinEntryBytes = 2 * kMinStringBytes + kMinUInt32Bytes;
-constexpr unsigned kMinPairBytes = 2 * kMinStringBytes;
-
-bool ReadInfo(kora::cSerializeBuffer& b, cDBDirectory::Info& info) {
-    uint32_t pairs = 0;
-    if (!ReadListCount(b, kMinPairBytes, pairs)) return false;
-    for (uint32_t i = 0; i < pairs; ++i) {
-        kora::s_string key, value;
-        if (!key.Deserialize(b) || !value.Deserialize(b)) return false;
-        info.emplace(key, value);
-    }
-    return true;
+const Table<cDBDirectory>& cDBDirectory::Fields() {
+    using Pair = MapEntry<kora::s_string, kora::s_string>;
+    using Listed = PairEntry<kora::s_string, kora::s_string, Info>;
+    using Rank = MapEntry<kora::s_uint32, Group>;
+    static const Table<Pair> pair{{Field(&Pair::key), Field(&Pair::value)}};
+    // An entry: its name, the listed item's type name and its display information.
+    static const Table<Listed> entry{{
+        Field(&Listed::key),
+        Field(&Listed::first),
+        List<Pair>(&Listed::second, "", "", pair).FirstWins(),
+    }};
+    static const Table<Rank> rank{{
+        Field(&Rank::key),
+        List<Listed>(&Rank::value, "", "", entry).FirstWins(),
+    }};
+    // A rank or name that repeats keeps its first entry.
+    static const Table<cDBDirectory> rows{{
+        List<Rank>(&cDBDirectory::m_entries, "", "", rank).FirstWins(),
+        Field(&cDBDirectory::m_accessClass),
+    }};
+    return rows;
 }
-
-bool ReadGroup(kora::cSerializeBuffer& b, cDBDirectory::Group& group) {
-    uint32_t count = 0;
-    if (!ReadListCount(b, kMinEntryBytes, count)) return false;
-    for (uint32_t i = 0; i < count; ++i) {
-        kora::s_string name;
-        cDBDirectory::Entry entry;
-        if (!name.Deserialize(b) || !entry.first.Deserialize(b) || !ReadInfo(b, entry.second))
-            return false;
-        group.emplace(name, entry);
-    }
-    return true;
-}
-}  // namespace
 
 bool cDBDirectory::Serialize(kora::cSerializeBuffer& b) const {
     SerializeVersion(b);
     WriteHeader(b);
-    kora::s_uint32(static_cast<uint32_t>(m_entries.size())).Serialize(b);
-    for (const auto& group : m_entries) {
-        kora::s_uint32(group.first).Serialize(b);
-        kora::s_uint32(static_cast<uint32_t>(group.second.size())).Serialize(b);
-        for (const auto& entry : group.second) {
-            entry.first.Serialize(b);
-            entry.second.first.Serialize(b);
-            const Info& info = entry.second.second;
-            kora::s_uint32(static_cast<uint32_t>(info.size())).Serialize(b);
-            for (const auto& pair : info) {
-                pair.first.Serialize(b);
-                pair.second.Serialize(b);
-            }
-        }
-    }
-    m_accessClass.Serialize(b);
+    Fields().Write(*this, b);
     return true;
 }
 
-// The listing is read aside and taken over only when complete, so a damaged
-// buffer leaves no partial listing behind. A rank or name that repeats keeps
-// its first entry.
+// A damaged buffer leaves no partial listing behind, and the access class
+// as it was.
 int cDBDirectory::Deserialize(kora::cSerializeBuffer& b) {
     unsigned version = DeserializeVersion(b);
     m_entries.clear();
     if (version != kInfo.version) return 0;
-    kora::s_string name, directory, accessClass;
+    kora::s_string name, directory, accessClass = m_accessClass;
     if (!name.Deserialize(b) || !directory.Deserialize(b)) return 0;
     m_name = name;
     m_directory = directory;
-    uint32_t groups = 0;
-    if (!ReadListCount(b, kMinGroupBytes, groups)) return 0;
-    Entries entries;
-    for (uint32_t i = 0; i < groups; ++i) {
-        kora::s_uint32 rank;
-        if (!rank.Deserialize(b) || !ReadGroup(b, entries[rank])) return 0;
-    }
-    if (!accessClass.Deserialize(b)) return 0;
-    m_entries.swap(entries);
+    if (Fields().Read(*this, b, version)) return 1;
+    m_entries.clear();
     m_accessClass = accessClass;
-    return 1;
+    return 0;
 }
 
 std::string cDBDirectory::ToString(const std::string&) const {
@@ -212,7 +180,7 @@ int cDBFeatureList::Deserialize(kora::cSerializeBuffer& b) {
 bool cDBFeatureList::ReadFeatures(kora::cSerializeBuffer& b, std::set<kora::s_string>& out) {
     if (DeserializeVersion(b) != kInfo.version || !ReadNameAndDir(b)) return false;
     uint32_t count = 0;
-    if (!ReadListCount(b, kMinStringBytes, count)) return false;
+    if (!ReadElementCount(b, count, NameSetRows().MinWireSize())) return false;
     for (uint32_t i = 0; i < count; ++i) {
         kora::s_string feature;
         if (!feature.Deserialize(b)) return false;

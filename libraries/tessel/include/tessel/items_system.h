@@ -76,6 +76,7 @@ class cDBDirectory : public cDBItemOf<cDBDirectory> {
     using Group = kora::cMap<kora::s_string, Entry>;  // one rank, by entry name
     using Entries = kora::cMap<unsigned int, Group>;  // by rank
 
+    static constexpr size_t kEngineBaseSize = sizeof(cDBItem);
     // The access class is carried by each listing, so the row names none.
     static constexpr ItemInfo kInfo = {"cDBDirectory",     "Directory", "", 4,
                                        VersionsFrom(4, 4), "",          ""};
@@ -96,6 +97,11 @@ class cDBDirectory : public cDBItemOf<cDBDirectory> {
     bool ToJSON(Json::Value& root, bool mask) override;
     // Takes name and directory only: a listing read from JSON has no entries.
     bool FromJSON(const kora::s_string& text, std::set<std::string>& rejected) override;
+
+    // The binary form's rows after name and directory: the entries by rank,
+    // then the access class.
+    static const Table<cDBDirectory>& Fields();
+    const cRecordTable* FieldTable() const override { return &Fields(); }
 
     Entries& GetEntries() { return m_entries; }
     const Entries& GetEntries() const { return m_entries; }
