@@ -1,46 +1,13 @@
 // Device-management configuration items: checks, optional JSON members,
 // older binary versions and masking.
-#include <gtest/gtest.h>
-
-#include "tessel/tessel.h"
-#include "wire.h"
+#include "item_doc.h"
 
 using namespace tessel;
+using namespace testdoc;
 using testwire::Wire;
-
-namespace {
-
-// A full "Data" object for a class: every field as ToJSON writes it, with
-// `overrides` applied (a null value removes the member).
-template <class T>
-std::string Doc(const Json::Value& overrides) {
-    T item;
-    Json::Value root;
-    item.ToJSON(root, false);
-    for (const auto& key : overrides.getMemberNames()) {
-        if (overrides[key].isNull())
-            root["Data"].removeMember(key);
-        else
-            root["Data"][key] = overrides[key];
-    }
-    return StyledJson(root);
-}
-
-Json::Value J(const char* text) {
-    Json::Value v;
-    EXPECT_TRUE(ParseJson(text, v)) << text;
-    return v;
-}
-
-}  // namespace
 
 // (setter, value, accepted) per class, run through the same table.
 TEST(DeviceItems, SetterRanges) {
-    struct Case {
-        const char* what;
-        std::function<bool()> set;
-        bool accepted;
-    };
     cDBConfigAccess a;
     cDBConfigWebInterface w;
     cDBConfigSNMP s;
@@ -49,7 +16,7 @@ TEST(DeviceItems, SetterRanges) {
     cDBConfigRadius r;
     cDBConfigTacacs t;
     cDBConfigSnapshot snap;
-    std::vector<Case> cases = {
+    std::vector<SetterCase> cases = {
         {"access wan status 1", [&] { return a.SetAccessWanStatus(1); }, true},
         {"access wan status 2", [&] { return a.SetAccessWanStatus(2); }, false},
         {"access wan config 2", [&] { return a.SetAccessWanConfig(2); }, true},
@@ -90,7 +57,7 @@ TEST(DeviceItems, SetterRanges) {
         {"snapshot receiver", [&] { return snap.SetReceiverEmail("ops@example.org"); }, true},
         {"snapshot receiver no @", [&] { return snap.SetReceiverEmail("ops"); }, false},
     };
-    for (auto& c : cases) EXPECT_EQ(c.set(), c.accepted) << c.what;
+    RunSetters(cases);
     // Refused values left the fields as they were.
     EXPECT_EQ(a.GetAccessWanStatus(), 1);
     EXPECT_EQ(w.GetHTTPSPort(), 8443);
@@ -103,13 +70,13 @@ TEST(DeviceItems, AccessOptionalMembers) {
     cDBConfigAccess a;
     // Written for version 1: the three later members are absent.
     std::string v1 = Doc<cDBConfigAccess>(
-        J(R"({"AccessCertificates":null,"AccessTools":null,"AccessUART":null,"AccessLogbook":2})"));
+        R"({"AccessCertificates":null,"AccessTools":null,"AccessUART":null,"AccessLogbook":2})");
     EXPECT_TRUE(a.FromJSON(v1, rejected));
     EXPECT_EQ(a.GetAccessLogbook(), 2);
     EXPECT_EQ(a.GetAccessCertificates(), 0);
 
     // A refused required value: the rest is still taken over.
-    std::string bad = Doc<cDBConfigAccess>(J(R"({"AccessWanStatus":2,"AccessLanConfig":2})"));
+    std::string bad = Doc<cDBConfigAccess>(R"({"AccessWanStatus":2,"AccessLanConfig":2})");
     EXPECT_FALSE(a.FromJSON(bad, rejected));
     EXPECT_EQ(rejected, std::set<std::string>{"AccessWanStatus"});
     EXPECT_EQ(a.GetAccessLanConfig(), 2);
@@ -117,7 +84,7 @@ TEST(DeviceItems, AccessOptionalMembers) {
     // A refused optional value ends the read: later optional members stay 0.
     rejected.clear();
     std::string badOptional =
-        Doc<cDBConfigAccess>(J(R"({"AccessCertificates":3,"AccessTools":2,"AccessUART":2})"));
+        Doc<cDBConfigAccess>(R"({"AccessCertificates":3,"AccessTools":2,"AccessUART":2})");
     EXPECT_FALSE(a.FromJSON(badOptional, rejected));
     EXPECT_EQ(rejected, std::set<std::string>{"AccessCertificates"});
     EXPECT_EQ(a.GetAccessTools(), 0);
@@ -125,7 +92,7 @@ TEST(DeviceItems, AccessOptionalMembers) {
 
     // A missing optional member in the middle does not stop the later ones.
     rejected.clear();
-    std::string gap = Doc<cDBConfigAccess>(J(R"({"AccessTools":null,"AccessUART":2})"));
+    std::string gap = Doc<cDBConfigAccess>(R"({"AccessTools":null,"AccessUART":2})");
     EXPECT_TRUE(a.FromJSON(gap, rejected));
     EXPECT_EQ(a.GetAccessUART(), 2);
 }
@@ -134,14 +101,14 @@ TEST(DeviceItems, WebInterfaceLanguageFirst) {
     std::set<std::string> rejected;
     cDBConfigWebInterface w;
     EXPECT_TRUE(
-        w.FromJSON(Doc<cDBConfigWebInterface>(J(R"({"HTTPSPort":null,"Language":1})")), rejected));
+        w.FromJSON(Doc<cDBConfigWebInterface>(R"({"HTTPSPort":null,"Language":1})"), rejected));
     EXPECT_EQ(w.GetHTTPSPort(), 443);
     EXPECT_EQ(w.GetLanguage(), 1);
-    EXPECT_FALSE(w.FromJSON(Doc<cDBConfigWebInterface>(J(R"({"HTTPSPort":53})")), rejected));
+    EXPECT_FALSE(w.FromJSON(Doc<cDBConfigWebInterface>(R"({"HTTPSPort":53})"), rejected));
     EXPECT_EQ(rejected, std::set<std::string>{"HTTPSPort"});
     rejected.clear();
     EXPECT_FALSE(
-        w.FromJSON(Doc<cDBConfigWebInterface>(J(R"({"Language":2,"HTTPSPort":8443})")), rejected));
+        w.FromJSON(Doc<cDBConfigWebInterface>(R"({"Language":2,"HTTPSPort":8443})"), rejected));
     EXPECT_EQ(rejected, std::set<std::string>{"Language"});
     EXPECT_EQ(w.GetHTTPSPort(), 443);
     EXPECT_EQ(w.ToString(""), "cDBConfigWebInterface:Language:0;HTTPSPort:443");
@@ -150,9 +117,9 @@ TEST(DeviceItems, WebInterfaceLanguageFirst) {
 TEST(DeviceItems, RadiusNeedsAccessLevelInJson) {
     std::set<std::string> rejected;
     cDBConfigRadius r;
-    EXPECT_FALSE(r.FromJSON(Doc<cDBConfigRadius>(J(R"({"AccessLevel":null})")), rejected));
+    EXPECT_FALSE(r.FromJSON(Doc<cDBConfigRadius>(R"({"AccessLevel":null})"), rejected));
     EXPECT_TRUE(rejected.empty());
-    EXPECT_FALSE(r.FromJSON(Doc<cDBConfigRadius>(J(R"({"AccessLevel":0})")), rejected));
+    EXPECT_FALSE(r.FromJSON(Doc<cDBConfigRadius>(R"({"AccessLevel":0})"), rejected));
     EXPECT_EQ(rejected, std::set<std::string>{"AccessLevel"});
 }
 

@@ -1,12 +1,8 @@
 // Users, directory listings and the feature list: setter bounds, the optional
 // access level, listing order and layout, and replacing the feature set.
-#include <gtest/gtest.h>
-
-#include <functional>
 #include <iterator>
 
-#include "tessel/tessel.h"
-#include "wire.h"
+#include "item_doc.h"
 
 using namespace tessel;
 using testwire::BytesOf;
@@ -14,28 +10,16 @@ using testwire::Wire;
 
 namespace {
 
-// The user document as ToJSON writes it, with `overrides` applied to "Data"
-// (a null value removes the member).
-std::string UserDoc(const char* overrides) {
+// The document of user "alice" with `changes` applied to "Data".
+std::string UserDoc(const char* changes) {
     cDBUser user;
     user.SetName("alice");
-    Json::Value root, changes;
-    user.ToJSON(root, false);
-    EXPECT_TRUE(ParseJson(overrides, changes));
-    for (const auto& key : changes.getMemberNames()) {
-        if (changes[key].isNull())
-            root["Data"].removeMember(key);
-        else
-            root["Data"][key] = changes[key];
-    }
-    return StyledJson(root);
+    return testdoc::Doc(user, changes);
 }
 
 // A JSON text in the styled form, to compare documents as text.
 std::string Styled(const char* text) {
-    Json::Value v;
-    EXPECT_TRUE(ParseJson(text, v)) << text;
-    return StyledJson(v);
+    return StyledJson(testdoc::J(text));
 }
 
 template <class T>
