@@ -508,7 +508,8 @@ void cHost::Note(unsigned level, const std::string& text, const std::string& use
     entry.SetPeer(kLogUnit);
     entry.SetUser(user);
     m_log.Append(entry, PolicyOf(kLogUnit));
-    if (level >= kLogWarning) std::cerr << "tesseld: " << text << std::endl;
+    if (level >= kLogWarning && m_options.echoWarnings)
+        std::cerr << "tesseld: " << text << std::endl;
 }
 
 void cHost::Log(const kora::cTime&, const kora::s_string& unit, kora::s_uint8 level,

@@ -51,6 +51,7 @@ struct cOptions {
     size_t maxFlagBytes = 64u << 10;
     size_t maxLogEntries = 50000;
     std::vector<std::string> features;
+    bool echoWarnings = true;  // the server's warnings also go to stderr
 };
 
 // Name of the user the first start creates, and its access level.
