@@ -59,9 +59,8 @@ int main(int argc, char** argv) {
     app.add_option("--service", options.serviceName, "name of the served service")
         ->capture_default_str();
     app.add_option("--admin-group", options.adminGroup,
-                   "group whose members may make administrative requests (root and the "
-                   "server's own user always may)")
-        ->capture_default_str();
+                   "group (name or number) whose members may make administrative requests; root "
+                   "and the server's own user always may (default: no group)");
     app.add_option("--admin-password-file", options.adminPasswordFile,
                    "first start: the administrator's password is the first line of this file")
         ->check(CLI::ExistingFile);
