@@ -38,7 +38,7 @@ struct cOptions {
     std::string stateDir = "/var/lib/tesseld";
     std::string factoryFile;  // the factory configuration document file
     std::string serviceName = "tesseld";
-    std::string adminGroup;  // "": only root and the server's own user administer
+    std::string adminGroup;         // "": only root and the server's own user administer
     std::string adminPasswordFile;  // first start: the admin's password ("" generates one)
     std::string rebootCommand;      // run through /bin/sh -c; "" runs nothing
     unsigned fallbackTimeout = 120;
@@ -164,6 +164,9 @@ class cHost : public tessel::IDataServer, public kora::cMessageSink {
         }
         return failure;
     }
+
+    // Puts the process's feature set back to the configured features.
+    void ResetFeatures();
 
     // ---- the tree ----
     enum class Area { Config, Status, Users, Features };

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 
 #include "documents.h"
 #include "host.h"
@@ -160,11 +161,21 @@ bool cHost::LoadFactory(std::string& error) {
 }
 
 bool cHost::CheckFilePath(const std::string& path, const std::string& what) {
-    if (!path.empty() && path[0] == '/' && path.back() != '/' && path.size() < 4096 &&
-        path.find('\0') == std::string::npos)
-        return true;
-    Note(kLogWarning, what + " refused: \"" + path.substr(0, 100) + "\" is no absolute file path");
-    return false;
+    if (path.empty() || path[0] != '/' || path.back() == '/' || path.size() >= 4096 ||
+        path.find('\0') != std::string::npos) {
+        Note(kLogWarning,
+             what + " refused: \"" + path.substr(0, 100) + "\" is no absolute file path");
+        return false;
+    }
+    // The server's own files are not for reading or writing by request.
+    std::error_code ec;
+    auto parent = std::filesystem::weakly_canonical(std::filesystem::path(path).parent_path(), ec);
+    auto state = std::filesystem::weakly_canonical(m_options.stateDir, ec);
+    if (!ec && parent == state) {
+        Note(kLogWarning, what + " refused: " + path.substr(0, 100) + " is in the state directory");
+        return false;
+    }
+    return true;
 }
 
 bool cHost::WriteDocumentFile(const std::string& path, const std::string& text,
@@ -217,6 +228,7 @@ kora::s_int8 cHost::ImportConfig(const kora::s_string& filepath, kora::s_bool us
         }
         ItemList items;
         std::vector<std::string> errors;
+        ResetFeatures();  // some checks depend on the features
         if (!LoadItems(root, items, errors)) {
             Note(kLogWarning, "import of " + filepath + " refused, nothing changed: " +
                                   std::to_string(errors.size()) + " item(s) refused");
@@ -429,7 +441,9 @@ kora::s_int8 cHost::SetPassword(const kora::s_string& username, const kora::s_st
     cStore::cUser user;
     if (!m_store.GetUser(username, user)) return 0;
     // 1 to 3 set a new rule for this user's passwords; 0 keeps the rule.
-    if (complexity >= 1 && complexity <= 3) user.item->SetComplexity(unsigned(complexity));
+    const bool newRule =
+        complexity >= 1 && complexity <= 3 && complexity != user.item->GetComplexity();
+    if (newRule) user.item->SetComplexity(unsigned(complexity));
     std::string why;
     if (!PasswordAcceptable(password,
                             std::max<unsigned>(m_options.minPasswordLength, user.item->GetMinLen()),
@@ -441,6 +455,8 @@ kora::s_int8 cHost::SetPassword(const kora::s_string& username, const kora::s_st
     if (hash.empty() || !m_store.PutUser(*user.item, hash)) return 0;
     m_failures.erase(username);
     Note(kLogWarning, "password of " + username + " changed");
+    // The server notifies nobody for a password; the account's rule changed.
+    if (newRule && m_server) m_server->NotifyClients(kUsersDirectory);
     return 1;
 }
 

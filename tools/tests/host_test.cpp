@@ -365,7 +365,20 @@ TEST_F(HostTest, ItemsAreCopiedRenamedAndListed) {
     for (const char* expected : {"Config/", "Features/", "Log/", "Users/"})
         EXPECT_NE(std::find(root.begin(), root.end(), expected), root.end()) << expected;
     EXPECT_FALSE(Get("/Nowhere/"));
-    EXPECT_TRUE(dynamic_cast<cDBFeatureList*>(Get("/Features/FeatureList").get()));
+    // Files are not written over the server's own.
+    EXPECT_EQ(host->ExportConfig(options.stateDir + "/config.db"), 0);
+}
+
+TEST_F(HostTest, FeaturesAreTheConfiguredOnes) {
+    options.features = {"ManagedSwitch"};
+    Start();
+    // A feature list that arrives in any message replaces the process's set.
+    cDBFeatureList::AddFeature("Intruder");
+    auto features = Get("/Features/FeatureList");
+    ASSERT_TRUE(dynamic_cast<cDBFeatureList*>(features.get()));
+    EXPECT_TRUE(cDBFeatureList::HasFeature("ManagedSwitch"));
+    EXPECT_FALSE(cDBFeatureList::HasFeature("Intruder"));
+    EXPECT_EQ(host->SetItem(features.get()), 0) << "the list comes from the options only";
 }
 
 TEST_F(HostTest, UsersAndPasswords) {
