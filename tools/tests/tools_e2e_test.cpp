@@ -263,7 +263,7 @@ TEST_F(ToolsE2E, ImportWithARefusedValueChangesNothing) {
 }
 
 TEST_F(ToolsE2E, UnconfirmedImportFallsBackAlsoAcrossARestart) {
-    Start({"--fallback-timeout", "1"});
+    Start({"--fallback-timeout", "3"});
     Exported();
     const std::string file = dir / "enabled.json";
     ASSERT_EQ(::rename((dir / "export.json").c_str(), (dir / "disabled.json").c_str()), 0);
@@ -279,7 +279,7 @@ TEST_F(ToolsE2E, UnconfirmedImportFallsBackAlsoAcrossARestart) {
     // Killed while the import awaits confirmation: the next start falls back.
     ASSERT_EQ(Ctl({"config", "import", file, "--fallback"}).code, 0);
     Kill();
-    Start({"--fallback-timeout", "1"});
+    Start({"--fallback-timeout", "3"});
     EXPECT_TRUE(Eventually([&] { return Member(kSsh, "Enabled") == false; }));
 
     // Confirmed in time, the import stays.
