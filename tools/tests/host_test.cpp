@@ -1,0 +1,586 @@
+// The server's host driven in process: no socket, every call counts as the
+// server's own (administrative) work. Peers and processes: tools_e2e_test.cpp.
+#include "host.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "passwords.h"
+#include "support.h"
+#include "tessel/tessel.h"
+
+using namespace tessel;
+using namespace tessel::tools;
+using namespace toolstest;
+
+namespace {
+
+const char* const kSsh = "/Config/System/DeviceManagement/SSH/SSHConfig";
+
+class HostTest : public ::testing::Test {
+  protected:
+    HostTest() : service("tools-host-test") {
+        options.stateDir = dir / "state";
+        options.factoryFile = TESSELD_FACTORY;
+        options.adminGroup = "";
+        options.echoWarnings = false;
+    }
+    ~HostTest() override { Stop(); }
+
+    void Start() {
+        host.reset(new tesseld::cHost(&service, options));
+        std::string error;
+        password.clear();
+        ASSERT_TRUE(host->Open(error, password)) << error;
+        server.reset(new cDataServer(&service, host.get()));
+        host->Attach(server.get());
+    }
+    void Stop() {
+        server.reset();
+        host.reset();
+    }
+
+    // Path and hash of every stored configuration item.
+    std::map<std::string, std::string> Config() {
+        std::map<std::string, std::string> state;
+        for (auto& item : host->Store().AllItems()) state[item->GetPath()] = item->ToHash();
+        return state;
+    }
+    kora::Ref<cDBItem> Get(const std::string& path) {
+        return kora::Ref<cDBItem>::Adopt(host->GetItem(path));
+    }
+    // The stored SSH configuration with "Enabled" set.
+    kora::Ref<cDBItem> Ssh(bool enabled) {
+        return Edited(*Get(kSsh), [&](Json::Value& d) { d["Enabled"] = enabled; });
+    }
+    bool SshEnabled() { return ItemDocument(*Get(kSsh), false)["Data"]["Enabled"].asBool(); }
+    // Texts of the server's own log book entries.
+    std::string Notes() {
+        std::string all;
+        auto log = host->LogBook().Read(kora::cTime(), tesseld::kLogUnit, 0, 0, 0);
+        for (const auto& e : log->GetEntries()) all += e.second.GetText() + "\n";
+        return all;
+    }
+    // Writes the current configuration as a document file and returns its path.
+    std::string ExportFile(const std::string& name) {
+        std::string path = dir / name;
+        EXPECT_EQ(host->ExportConfig(path), 1);
+        return path;
+    }
+
+    TempDir dir;
+    tesseld::cOptions options;
+    kora::cService service;
+    std::unique_ptr<tesseld::cHost> host;
+    std::unique_ptr<cDataServer> server;
+    std::string password;
+};
+
+TEST_F(HostTest, FirstStartSeedsFactoryAndOneAdministrator) {
+    Start();
+    EXPECT_FALSE(Config().empty());
+    EXPECT_TRUE(Get(kSsh));
+    ASSERT_FALSE(password.empty());
+    kora::s_uint8 level = 0;
+    EXPECT_TRUE(host->AuthenticateUser(tesseld::kFirstUser, password, level));
+    EXPECT_EQ(level, tesseld::kAdminLevel);
+    // The password is kept only as a hash: it is in no file of the state.
+    for (const char* file : {"config.db", "config.db-wal", "logbook.db", "logbook.db-wal"})
+        EXPECT_EQ(ReadFile(dir / "state/" + file).find(password), std::string::npos) << file;
+
+    ASSERT_EQ(host->SetItem(Ssh(true).get()), 1);
+    Stop();
+    Start();
+    EXPECT_TRUE(password.empty()) << "a second start creates no user";
+    EXPECT_TRUE(SshEnabled());
+    // One server per state directory.
+    tesseld::cHost second(&service, options);
+    std::string error, secondPassword;
+    EXPECT_FALSE(second.Open(error, secondPassword));
+}
+
+TEST_F(HostTest, ANewFactoryFileAddsMissingItemsOnly) {
+    Start();
+    auto changedSsh = Ssh(false);
+    ASSERT_EQ(host->DeleteItem(kSsh), 1);
+    auto extra = MakeItem("LogUnitObject", "/Log/Units/", "vpn");
+    Stop();
+    // A later release ships a factory file with one more item.
+    ASSERT_TRUE(WriteFile(dir / "factory.json", DocumentFile({ItemDocument(*extra, false),
+                                                              ItemDocument(*changedSsh, false)})));
+    options.factoryFile = dir / "factory.json";
+    Start();
+    EXPECT_TRUE(Get("/Log/Units/vpn"));
+    EXPECT_TRUE(Get(kSsh)) << "an item missing from the store is added again";
+    Stop();
+    Start();  // the same factory file again adds nothing
+    ASSERT_EQ(host->DeleteItem("/Log/Units/vpn"), 1);
+    Stop();
+    Start();
+    EXPECT_FALSE(Get("/Log/Units/vpn"));
+}
+
+TEST_F(HostTest, SetItemKeepsToBoundsAndChecks) {
+    options.maxItems = 0;  // set per case below
+    auto unit = [](const char* name) { return MakeItem("LogUnitObject", "/Log/Units/", name); };
+    // A depth the unit's check refuses, carried in the binary form where no
+    // setter looked at it: 4321 (e1 10) becomes 65535.
+    auto deep = unit("deep");
+    ASSERT_TRUE(Edited(*deep, [](Json::Value& d) { d["Depth"] = 4321; }));
+    std::vector<uint8_t> bytes =
+        ItemBytes(*Edited(*deep, [](Json::Value& d) { d["Depth"] = 4321; }));
+    for (size_t i = 0; i + 1 < bytes.size(); ++i)
+        if (bytes[i] == 0xe1 && bytes[i + 1] == 0x10) bytes[i] = bytes[i + 1] = 0xff;
+    auto tooDeep = ItemFromBytes(bytes);
+    ASSERT_TRUE(tooDeep);
+
+    auto longDir = unit("x");
+    longDir->SetDir("/Config/" + std::string(kMaxDirectoryLength, 'd') + "/");
+    auto features = unit("x");
+    features->SetDir("/Features/");
+    auto listing = kora::Ref<cDBItem>::Adopt(kora::New<cDBDirectory>());
+    listing->SetName("x");
+    listing->SetDir("/Config/");
+    auto status = unit("link");
+    status->SetDir("/Status/Network/");
+    auto noUser = MakeItem("UserObject", "/Users/", "nobody");
+
+    struct Case {
+        const char* what;
+        kora::Ref<cDBItem> item;
+        size_t maxItems;
+        int result;
+    };
+    const Case cases[] = {
+        {"a new item", unit("a"), 100, 1},
+        {"beyond the item bound", unit("b"), 0, 0},
+        {"a value its class refuses", tooDeep, 100, 0},
+        {"a directory too long", longDir, 100, 0},
+        {"the feature list's directory", features, 100, 0},
+        {"a listing", listing, 100, 0},
+        {"a status item, beyond the item bound", status, 0, 1},
+        {"a user that does not exist", noUser, 100, 0},
+    };
+    for (const Case& c : cases) {
+        options.maxItems = c.maxItems;
+        Start();
+        const auto before = Config();
+        EXPECT_EQ(host->SetItem(c.item.get()), c.result) << c.what;
+        bool stored = Config().count(c.item->GetPath()) > 0;
+        EXPECT_EQ(stored, c.result == 1 && before.size() < Config().size()) << c.what;
+        Stop();
+    }
+    Start();
+    EXPECT_FALSE(Get("/Status/Network/link")) << "status lives in memory only";
+}
+
+TEST_F(HostTest, ImportIsAllOrNothing) {
+    Start();
+    const std::string good = ExportFile("good.json");
+    Json::Value root;
+    std::string error;
+    ASSERT_TRUE(ParseDocumentFile(ReadFile(good), root, error));
+    // The exported file with one valid change, so that any success would show.
+    Json::Value ssh = ItemDocument(*Ssh(true), false);
+    for (auto& document : root["Items"])
+        if (document["Name"] == ssh["Name"] && document["Directory"] == ssh["Directory"])
+            document = ssh;
+    auto variant = [&](const std::function<void(Json::Value&)>& change) {
+        Json::Value copy = root;
+        change(copy);
+        return tessel::StyledJson(copy);
+    };
+    auto unit = ItemDocument(*MakeItem("LogUnitObject", "/Log/Units/", "u"), false);
+
+    struct Case {
+        const char* what;
+        std::string text;
+        const char* noted;  // part of the server's log entry
+    };
+    const Case cases[] = {
+        {"one refused value", variant([&](Json::Value& r) {
+             Json::Value bad = unit;
+             bad["Data"]["Level"] = 9;
+             r["Items"].append(bad);
+         }),
+         "/Log/Units/u: refused Level"},
+        {"an unknown type", variant([&](Json::Value& r) {
+             Json::Value bad = unit;
+             bad["Type"] = "NoSuchObject";
+             r["Items"].append(bad);
+         }),
+         "unknown type"},
+        {"a status item", variant([&](Json::Value& r) {
+             Json::Value bad = unit;
+             bad["Directory"] = "/Status/";
+             r["Items"].append(bad);
+         }),
+         "not part of the configuration"},
+        {"a path given twice", variant([&](Json::Value& r) { r["Items"].append(ssh); }),
+         "given twice"},
+        {"a member missing", variant([&](Json::Value& r) {
+             Json::Value bad = unit;
+             bad["Data"].removeMember("Level");
+             r["Items"].append(bad);
+         }),
+         "missing"},
+        {"no items", "{\"Content\": \"configuration\", \"Items\": []}", "no configuration items"},
+        {"not a document file", "[1, 2", "not a JSON object"},
+        {"too large", std::string(options.maxImportBytes + 1, ' '), "larger than"},
+    };
+    const auto before = Config();
+    for (const Case& c : cases) {
+        const std::string file = dir / "import.json";
+        ASSERT_TRUE(WriteFile(file, c.text));
+        for (bool fallback : {false, true}) {
+            EXPECT_EQ(host->ImportConfig(file, fallback), 0) << c.what;
+            EXPECT_EQ(Config(), before) << c.what;
+            EXPECT_FALSE(host->FallbackPending()) << c.what;
+        }
+        EXPECT_NE(Notes().find(c.noted), std::string::npos) << c.what << "\n" << Notes();
+    }
+    EXPECT_EQ(host->ImportConfig("relative.json", false), 0);
+
+    // The same file without the bad document goes in whole, and an export
+    // reads back as what was imported.
+    ASSERT_TRUE(
+        WriteFile(dir / "import.json", variant([&](Json::Value& r) { r["Items"].append(unit); })));
+    ASSERT_EQ(host->ImportConfig(dir / "import.json", false), 1);
+    EXPECT_TRUE(SshEnabled());
+    EXPECT_TRUE(Get("/Log/Units/u"));
+    const auto imported = Config();
+    ASSERT_EQ(host->ImportConfig(ExportFile("again.json"), false), 1);
+    EXPECT_EQ(Config(), imported);
+}
+
+TEST_F(HostTest, FallbackRestoresThePreviousConfiguration) {
+    Start();
+    const auto before = Config();
+    ASSERT_EQ(host->SetItem(Ssh(true).get()), 1);
+    const std::string enabled = ExportFile("enabled.json");
+    ASSERT_EQ(host->SetItem(Ssh(false).get()), 1);
+    const auto disabled = Config();
+    EXPECT_EQ(host->ConfirmConfig(), 0) << "nothing to confirm";
+    EXPECT_EQ(host->FallbackConfig(), 0) << "nothing to fall back to";
+
+    // Asked for.
+    ASSERT_EQ(host->ImportConfig(enabled, true), 1);
+    EXPECT_TRUE(host->FallbackPending());
+    EXPECT_TRUE(SshEnabled());
+    EXPECT_EQ(host->ImportConfig(enabled, true), 0) << "one pending import at a time";
+    EXPECT_EQ(host->Restore(), 0) << "no restore while an import is pending";
+    ASSERT_EQ(host->FallbackConfig(), 1);
+    EXPECT_EQ(Config(), disabled);
+    EXPECT_FALSE(host->FallbackPending());
+
+    // Confirmed: the import stays, also across a restart.
+    ASSERT_EQ(host->ImportConfig(enabled, true), 1);
+    ASSERT_EQ(host->ConfirmConfig(), 1);
+    Stop();
+    Start();
+    EXPECT_FALSE(host->FallbackPending());
+    EXPECT_TRUE(SshEnabled());
+
+    // Pending across a restart whose time ran out meanwhile: falls back at once.
+    ASSERT_EQ(host->SetItem(Ssh(false).get()), 1);
+    ASSERT_EQ(host->ImportConfig(enabled, true), 1);
+    Stop();
+    {
+        tesseld::cStore store;
+        std::string error;
+        ASSERT_TRUE(store.Open(dir / "state/config.db", error));
+        ASSERT_TRUE(store.SetMeta(tesseld::kFallbackDeadline, "1"));
+    }
+    Start();
+    EXPECT_FALSE(host->FallbackPending());
+    EXPECT_FALSE(SshEnabled());
+
+    // Still pending after a restart within the time.
+    ASSERT_EQ(host->ImportConfig(enabled, true), 1);
+    Stop();
+    Start();
+    EXPECT_TRUE(host->FallbackPending());
+    EXPECT_TRUE(SshEnabled());
+    // A factory reset ends a pending fallback.
+    ASSERT_EQ(host->FactoryReset(), 1);
+    EXPECT_FALSE(host->FallbackPending());
+    EXPECT_EQ(Config(), before);
+}
+
+TEST_F(HostTest, RestorePointAndFactoryReset) {
+    Start();
+    const auto factory = Config();
+    EXPECT_EQ(host->Restore(), 0) << "no restore point yet";
+    ASSERT_EQ(host->SetItem(Ssh(true).get()), 1);
+    ASSERT_EQ(host->CreateRestorePoint(), 1);
+    const auto saved = Config();
+    ASSERT_EQ(host->SetItem(MakeItem("LogUnitObject", "/Log/Units/", "x").get()), 1);
+    ASSERT_EQ(host->Restore(), 1);
+    EXPECT_EQ(Config(), saved);
+    ASSERT_EQ(host->FactoryReset(), 1);
+    EXPECT_EQ(Config(), factory);
+    Stop();
+    Start();  // the restore point persists
+    ASSERT_EQ(host->Restore(), 1);
+    EXPECT_EQ(Config(), saved);
+}
+
+TEST_F(HostTest, ItemsAreCopiedRenamedAndListed) {
+    Start();
+    const std::string dir = "/Log/Units/";
+    ASSERT_EQ(host->SetItem(MakeItem("LogUnitObject", dir, "a").get()), 1);
+    std::set<kora::s_string> changed;
+    struct Case {
+        const char* what;
+        std::function<int()> call;
+        int result;
+    };
+    const Case cases[] = {
+        {"copy", [&] { return host->DuplicateItem(dir, "a", "b"); }, 1},
+        {"copy onto an existing item", [&] { return host->DuplicateItem(dir, "a", "b"); }, 0},
+        {"copy of a missing item", [&] { return host->DuplicateItem(dir, "zz", "c"); }, 0},
+        {"rename to an invalid name", [&] { return host->RenameItem(dir, "a", "", changed); }, 0},
+        {"rename", [&] { return host->RenameItem(dir, "a", "c", changed); }, 1},
+        {"delete a user as an item", [&] { return host->DeleteItem("/Users/admin"); }, 0},
+        {"delete a directory", [&] { return host->DeleteItem(dir); }, 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.call(), c.result) << c.what;
+    EXPECT_FALSE(Get(dir + "a"));
+    EXPECT_EQ(Get(dir + "c")->GetName(), "c");
+
+    auto names = [&](const std::string& path) {
+        std::vector<std::string> out;
+        kora::Ref<cDBItem> item = Get(path);
+        auto* listing = dynamic_cast<cDBDirectory*>(item.get());
+        if (!listing) return out;
+        for (const auto& rank : listing->GetEntries())
+            for (const auto& entry : rank.second) out.push_back(entry.first);
+        return out;
+    };
+    EXPECT_EQ(names(dir), (std::vector<std::string>{"b", "c"}));
+    EXPECT_EQ(names("/Log/"), (std::vector<std::string>{"Units/"}));
+    EXPECT_EQ(names("/Users/"), (std::vector<std::string>{"admin"}));
+    auto root = names("/");
+    for (const char* expected : {"Config/", "Features/", "Log/", "Users/"})
+        EXPECT_NE(std::find(root.begin(), root.end(), expected), root.end()) << expected;
+    EXPECT_FALSE(Get("/Nowhere/"));
+    // Files are not written over the server's own.
+    EXPECT_EQ(host->ExportConfig(options.stateDir + "/config.db"), 0);
+}
+
+TEST_F(HostTest, FeaturesAreTheConfiguredOnes) {
+    options.features = {"ManagedSwitch"};
+    Start();
+    // A feature list that arrives in any message replaces the process's set.
+    cDBFeatureList::AddFeature("Intruder");
+    auto features = Get("/Features/FeatureList");
+    ASSERT_TRUE(dynamic_cast<cDBFeatureList*>(features.get()));
+    EXPECT_TRUE(cDBFeatureList::HasFeature("ManagedSwitch"));
+    EXPECT_FALSE(cDBFeatureList::HasFeature("Intruder"));
+    EXPECT_EQ(host->SetItem(features.get()), 0) << "the list comes from the options only";
+}
+
+TEST_F(HostTest, UsersAndPasswords) {
+    options.minPasswordLength = 8;
+    Start();
+    struct Case {
+        const char* name;
+        const char* password;
+        unsigned level, complexity, minLength;
+        int result;
+    };
+    const Case cases[] = {
+        {"alice", "alice-pw-1", 1, 0, 0, 1},
+        {"alice", "alice-pw-1", 1, 0, 0, 0},      // exists
+        {"bob", "x7q!", 1, 0, 0, 0},              // below the server's minimum
+        {"bob", "longer-but", 1, 0, 12, 0},       // below the user's own minimum
+        {"bob", "alllowercase1", 1, 2, 0, 0},     // complexity 2 wants both cases
+        {"bob", "Mixed-Case-1", 1, 3, 0, 1},      //
+        {"carol", "carol-pw-1", 4, 0, 0, 0},      // no such access level
+        {"-carol", "carol-pw-1", 1, 0, 0, 0},     // not a user name
+        {"carol/x", "carol-pw-1", 1, 0, 0, 0},    //
+        {"dave", "dave\x01pw-long", 1, 0, 0, 0},  // control character
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(host->AddUser(c.name, c.password, c.level, c.complexity, c.minLength), c.result)
+            << c.name << " / " << c.password;
+
+    kora::s_uint8 level = 0;
+    EXPECT_TRUE(host->AuthenticateUser("alice", "alice-pw-1", level));
+    EXPECT_EQ(level, 1);
+    EXPECT_FALSE(host->AuthenticateUser("nobody", "alice-pw-1", level));
+    // Five failures in a row lock the user out for a while, even with the
+    // right password.
+    for (int i = 0; i < 5; ++i) EXPECT_FALSE(host->AuthenticateUser("alice", "wrong", level));
+    EXPECT_FALSE(host->AuthenticateUser("alice", "alice-pw-1", level));
+    // A new password ends the lock-out.
+    EXPECT_EQ(host->SetPassword("alice", "weak", 0), 0);
+    ASSERT_EQ(host->SetPassword("alice", "alice-pw-2", 0), 1);
+    EXPECT_TRUE(host->AuthenticateUser("alice", "alice-pw-2", level));
+
+    // The last administrator stays: not deleted, not demoted.
+    EXPECT_EQ(host->DeleteUser(tesseld::kFirstUser), 0);
+    auto demoted = Edited(*Get("/Users/admin"), [](Json::Value& d) { d["AccessLevel"] = 1; });
+    EXPECT_EQ(host->SetItem(demoted.get()), 0);
+    ASSERT_EQ(host->AddUser("root2", "second-admin-1", 3, 0, 0), 1);
+    EXPECT_EQ(host->SetItem(demoted.get()), 1);
+    EXPECT_EQ(host->DeleteUser(tesseld::kFirstUser), 1);
+    EXPECT_EQ(host->DeleteUser("root2"), 0);
+
+    // No password reached the log book.
+    for (const Case& c : cases) EXPECT_EQ(Notes().find(c.password), std::string::npos);
+}
+
+TEST_F(HostTest, FlagsAreBounded) {
+    options.maxFlags = 2;
+    options.maxFlagBytes = 100;
+    Start();
+    auto text = [](const std::string& s) {
+        return kora::Ref<kora::ISerialize>::Adopt(kora::New<kora::s_string>(s));
+    };
+    EXPECT_EQ(host->SetFlag("one", text("1").get()), 1);
+    EXPECT_EQ(host->SetFlag("empty", nullptr), 1);
+    EXPECT_EQ(host->SetFlag("three", text("3").get()), 0) << "beyond the count";
+    EXPECT_EQ(host->SetFlag("one", text(std::string(200, 'x')).get()), 0) << "beyond the size";
+    EXPECT_EQ(host->SetFlag("bad name", text("x").get()), 0);
+    auto one = kora::Ref<kora::ISerialize>::Adopt(host->GetFlag("one"));
+    ASSERT_TRUE(one);
+    EXPECT_EQ(one->ToString(""), "1");
+    EXPECT_FALSE(kora::Ref<kora::ISerialize>::Adopt(host->GetFlag("empty")));
+    EXPECT_EQ(host->DeleteFlag("one"), 1);
+    EXPECT_EQ(host->DeleteFlag("one"), 0);
+    ASSERT_EQ(host->ExportFlags(dir / "flags.json"), 1);
+    Json::Value flags;
+    ASSERT_TRUE(ParseJson(ReadFile(dir / "flags.json"), flags));
+    EXPECT_TRUE(flags["Flags"]["empty"].isNull());
+    EXPECT_FALSE(flags["Flags"].isMember("one"));
+}
+
+TEST_F(HostTest, LogBookKeepsEachUnitsDepthAndLevel) {
+    options.maxLogEntries = 40;
+    Start();
+    auto unit = MakeItem("LogUnitObject", "/Log/Units/", "vpn", [](Json::Value& d) {
+        d["Depth"] = 3;
+        d["Level"] = kLogWarning;
+    });
+    ASSERT_EQ(host->SetItem(unit.get()), 1);
+    kora::cTime now = kora::cTime::Now();
+    for (unsigned i = 0; i < 10; ++i)
+        for (const char* name : {"vpn", "wan"})
+            host->Log(now, name, i % 5, "t", "entry " + std::to_string(i), "", "peer", "", 0);
+    auto read = [&](const std::string& unit, unsigned level, uint64_t after) {
+        std::vector<std::string> texts;
+        auto result = kora::Ref<cDBLogResult>::Adopt(
+            dynamic_cast<cDBLogResult*>(host->ReadLog(kora::cTime(), unit, level, 0, after)));
+        for (const auto& e : result->GetEntries()) texts.push_back(e.second.GetText());
+        return texts;
+    };
+    // vpn: levels 2 to 4 only, the newest three of them.
+    EXPECT_EQ(read("vpn", 0, 0), (std::vector<std::string>{"entry 7", "entry 8", "entry 9"}));
+    EXPECT_EQ(read("wan", 0, 0).size(), 10u) << "an unconfigured unit keeps every level";
+    EXPECT_EQ(read("wan", kLogError, 0).size(), 4u);
+    // Paging: after the last entry seen, nothing more.
+    auto all = kora::Ref<cDBLogResult>::Adopt(
+        dynamic_cast<cDBLogResult*>(host->ReadLog(kora::cTime(), "", 0, 0, 0)));
+    EXPECT_TRUE(read("", 0, all->GetEntries().rbegin()->first).empty());
+
+    kora::cTime later;
+    later.FromSeconds(now.ToSeconds() + 3600);
+    ASSERT_EQ(host->ExportLog(kora::cTime(), later, 0, {"vpn"}, dir / "log.txt"), 1);
+    const std::string lines = ReadFile(dir / "log.txt");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3);
+    EXPECT_NE(lines.find(";vpn;4;FATAL;t;entry 9;;0\n"), std::string::npos) << lines;
+
+    // The book as a whole stays within its bound, whatever units are used.
+    for (unsigned i = 0; i < 200; ++i)
+        host->Log(now, "u" + std::to_string(i), 1, "t", "x", "", "peer", "", 0);
+    EXPECT_LE(host->LogBook().Count(), int64_t(options.maxLogEntries) + 64);
+}
+
+// ---- pieces shared with tesselctl ----
+
+TEST(Documents, MaskedSecretsComeBackFromTheStoredItem) {
+    auto stored = MakeItem("UserObject", "/Users/", "u", [](Json::Value& d) {
+        d["SNMPAuthPassword"] = "auth-secret";
+        d["SNMPCryptPassword"] = "";
+    });
+    ASSERT_TRUE(stored);
+    Json::Value masked = ItemDocument(*stored, true);
+    ASSERT_NE(masked["Data"]["SNMPAuthPassword"], "auth-secret");
+
+    struct Case {
+        const char* what;
+        std::function<void(Json::Value&)> change;
+        const char* expected;  // SNMPAuthPassword afterwards
+    };
+    const Case cases[] = {
+        {"left masked", [](Json::Value&) {}, "auth-secret"},
+        {"given anew", [](Json::Value& d) { d["Data"]["SNMPAuthPassword"] = "new-secret"; },
+         "new-secret"},
+        {"another item", [](Json::Value& d) { d["Name"] = "v"; }, "*******"},
+    };
+    for (const Case& c : cases) {
+        Json::Value document = masked;
+        c.change(document);
+        RestoreMaskedSecrets(document, *stored);
+        EXPECT_EQ(document["Data"]["SNMPAuthPassword"].asString(),
+                  std::string(c.expected) == "*******"
+                      ? masked["Data"]["SNMPAuthPassword"].asString()
+                      : c.expected)
+            << c.what;
+    }
+}
+
+TEST(Documents, PathsAreChecked) {
+    struct Case {
+        const char* path;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"/Config/SSH/SSHConfig", true},
+        {"/Top", true},
+        {"Config/SSH/SSHConfig", false},
+        {"/Config//SSHConfig", false},
+        {"/Config/SSH/", false},
+        {"/Config/SSH/a\\b", false},
+        {"/Config/SSH/tab\there", false},
+        {"/Config/SSH/0123456789012345678901234567890", false},  // 31 characters
+    };
+    for (const Case& c : cases) {
+        std::string dir, name;
+        EXPECT_EQ(SplitItemPath(c.path, dir, name), c.valid) << c.path;
+    }
+    EXPECT_FALSE(IsValidDirectory("/" + std::string(kMaxDirectoryLength, 'x') + "/"));
+}
+
+TEST(Passwords, RulesHashesAndGeneratedPasswords) {
+    struct Case {
+        const char* password;
+        unsigned complexity;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"abcdefgh", 0, true},  {"abcdefgh", 1, false}, {"abcdefg1", 1, true},
+        {"abcdefg1", 2, false}, {"Abcdefg1", 2, true},  {"Abcdefg1", 3, false},
+        {"Abcdef-1", 3, true},  {"abc", 0, false},      {"abcdefg\n", 0, false},
+    };
+    for (const Case& c : cases) {
+        std::string why;
+        EXPECT_EQ(tesseld::PasswordAcceptable(c.password, 8, c.complexity, why), c.ok)
+            << c.password << " " << c.complexity << ": " << why;
+    }
+    const std::string a = tesseld::HashPassword("same-password"),
+                      b = tesseld::HashPassword("same-password");
+    EXPECT_EQ(a.compare(0, 3, "$y$"), 0) << a;
+    EXPECT_NE(a, b) << "every hash has its own salt";
+    EXPECT_TRUE(tesseld::VerifyPassword("same-password", b));
+    EXPECT_FALSE(tesseld::VerifyPassword("same-passwore", a));
+    EXPECT_FALSE(tesseld::VerifyPassword("", ""));
+    std::string why;
+    const std::string generated = tesseld::GeneratePassword();
+    EXPECT_TRUE(tesseld::PasswordAcceptable(generated, 16, 3, why)) << why;
+    EXPECT_NE(generated, tesseld::GeneratePassword());
+}
+
+}  // namespace

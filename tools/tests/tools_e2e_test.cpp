@@ -1,0 +1,367 @@
+// tesseld and tesselctl as separate processes, driven through the command
+// line and through the library's client.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <thread>
+
+#include "support.h"
+#include "tessel/tessel.h"
+
+using namespace tessel;
+using namespace tessel::tools;
+using namespace toolstest;
+
+namespace {
+
+const std::string kSsh = "/Config/System/DeviceManagement/SSH/SSHConfig";
+const std::string kRadius = "/Config/System/Access/RadiusConfig";
+
+// A data client of the test process itself; `onDump` runs when the server
+// asks for a dump (on the client's delivery thread).
+class LibClient : public IDataClient {
+  public:
+    LibClient() : service("tools-e2e-" + std::to_string(::getpid())) {
+        client.reset(new cDataClient(&service, this, 0, "tesseld"));
+        service.Start();
+        client->Start();
+    }
+    ~LibClient() {
+        client.reset();
+        service.Stop();
+    }
+    bool WaitConnected() {
+        std::unique_lock<std::mutex> guard(lock);
+        return changed.wait_for(guard, std::chrono::seconds(10), [this] { return connected; });
+    }
+    void OnDataConnect(cDataClient*) override {
+        std::lock_guard<std::mutex> guard(lock);
+        connected = true;
+        changed.notify_all();
+    }
+    void OnDataClose(cDataClient*) override {}
+    void OnCollectionSynced(cDataClient*, cDBCollection*) override {}
+    void OnRebootNotification(cDataClient*) override {}
+    bool OnDumpRequest(cDataClient*, kora::s_string&) override {
+        if (onDump) onDump();
+        return true;
+    }
+
+    std::function<void()> onDump;
+    kora::cService service;
+    std::unique_ptr<cDataClient> client;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool connected = false;
+};
+
+class ToolsE2E : public ::testing::Test {
+  protected:
+    ToolsE2E() {
+        ::mkdir((dir / "run").c_str(), 0755);
+        ::setenv("KORA_RUNTIME_DIR", (dir / "run").c_str(), 1);
+    }
+    ~ToolsE2E() override {
+        if (server) {
+            EXPECT_EQ(server->Stop(SIGTERM), 0) << "SIGTERM ends the server cleanly";
+        }
+    }
+
+    void Start(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {TESSELD, "--state-dir", dir / "state", "--factory",
+                                         TESSELD_FACTORY};
+        if (std::find(extra.begin(), extra.end(), "--admin-group") == extra.end())
+            extra.insert(extra.end(), {"--admin-group", ""});
+        args.insert(args.end(), extra.begin(), extra.end());
+        server.reset(new Child(args));
+        ASSERT_TRUE(server->WaitForLine("tesseld: serving")) << server->Output();
+    }
+    int Kill() {
+        int code = server->Stop(SIGKILL);
+        server.reset();
+        return code;
+    }
+    RunResult Ctl(std::vector<std::string> args, const std::string& input = "",
+                  uid_t uid = uid_t(-1)) {
+        args.insert(args.begin(), TESSELCTL);
+        return RunProgram(args, input, uid, uid);
+    }
+    // The value of a member of a stored item's data, as tesselctl prints it.
+    Json::Value Member(const std::string& path, const std::string& key) {
+        Json::Value document;
+        ParseJson(Ctl({"--show-secrets", "get", path}).out, document);
+        return document["Data"][key];
+    }
+    // The configuration items of an export, by path.
+    std::map<std::string, Json::Value> Exported() {
+        std::map<std::string, Json::Value> items;
+        const std::string file = dir / "export.json";
+        EXPECT_EQ(Ctl({"config", "export", file}).code, 0);
+        Json::Value root;
+        std::string error;
+        EXPECT_TRUE(ParseDocumentFile(ReadFile(file), root, error)) << error;
+        for (const auto& item : root["Items"])
+            items[item["Directory"].asString() + item["Name"].asString()] = item;
+        return items;
+    }
+    // Polls (bounded) until `done` holds.
+    static bool Eventually(const std::function<bool()>& done) {
+        for (int i = 0; i < 200 && !done(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return done();
+    }
+
+    TempDir dir;
+    std::unique_ptr<Child> server;
+};
+
+TEST_F(ToolsE2E, CommandLineContract) {
+    EXPECT_EQ(RunProgram({TESSELD, "--help"}).code, 0);
+    EXPECT_EQ(RunProgram({TESSELD, "--no-such-option"}).code, 2);
+    EXPECT_EQ(Ctl({"ls", "/"}).code, 3) << "no server yet";
+    Start();
+    const std::string radiusBad = [&] {
+        Json::Value document;
+        ParseJson(Ctl({"get", kRadius}).out, document);
+        document["Data"]["Port1"] = 0;
+        return tessel::StyledJson(document);
+    }();
+    struct Step {
+        std::vector<std::string> args;
+        std::string input;
+        int code;
+        const char* out;  // part of stdout
+        const char* err;  // part of stderr
+    };
+    const Step steps[] = {
+        {{"--help"}, "", 0, "Exit codes", ""},
+        {{"config", "--help"}, "", 0, "import", ""},
+        {{"ls", "/"}, "", 0, "Config/\n", ""},
+        {{"ls", "/Config/System/DeviceManagement/SSH"}, "", 0, "SSHConfig\n", ""},
+        {{"get", kSsh}, "", 0, "\"SSHConfigObject\"", ""},
+        {{"get", "/Nothing/here"}, "", 1, "", "nothing at"},
+        {{"edit", kSsh, "Enabled=true"}, "", 0, "", ""},
+        {{"edit", kSsh, "NoSuchMember=1"}, "", 2, "", "no member"},
+        {{"edit", kRadius, "Secret1=s3cret-value"}, "", 0, "", ""},
+        {{"get", kRadius}, "", 0, "\"Secret1\" : \"*******\"", ""},
+        {{"--show-secrets", "get", kRadius}, "", 0, "s3cret-value", ""},
+        {{"set"}, radiusBad, 1, "", "Port1"},
+        {{"set"}, "{ not json", 2, "", "not one JSON document"},
+        {{"rm", "/Nothing/here"}, "", 1, "", "refused"},
+        {{"cp", kSsh, "Copy"}, "", 0, "", ""},
+        {{"mv", kSsh.substr(0, kSsh.rfind('/') + 1) + "Copy", "/Other/Copy"}, "", 2, "", ""},
+        {{"log", "write", "demo", "hello", "log", "book", "--level", "WARNING"}, "", 0, "", ""},
+        {{"log", "read", "--unit", "demo"}, "", 0, ";demo;2;WARNING;tesselctl;hello log book;", ""},
+        {{"log", "write", "a-unit-name-too-long", "x"}, "", 2, "", ""},
+        {{"--json", "factory-info"}, "", 0, "\"Digest\"", ""},
+        {{"factory-reset"}, "", 2, "", "--yes"},
+        {{"no-such-command"}, "", 2, "", ""},
+        {{"--service", "elsewhere", "ls", "/"}, "", 3, "", "no server"},
+    };
+    for (const Step& step : steps) {
+        RunResult r = Ctl(step.args, step.input);
+        std::string line;
+        for (const auto& a : step.args) line += a + " ";
+        EXPECT_EQ(r.code, step.code) << line << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find(step.out), std::string::npos) << line << "\n" << r.out;
+        EXPECT_NE(r.err.find(step.err), std::string::npos) << line << "\n" << r.err;
+    }
+    EXPECT_EQ(Member(kSsh, "Enabled"), true);
+    EXPECT_EQ(Member(kRadius, "Secret1"), "s3cret-value") << "a masked document keeps the secret";
+    EXPECT_NE(Ctl({"completion", "bash"}).out.find("complete -F _tesselctl tesselctl"),
+              std::string::npos);
+}
+
+TEST_F(ToolsE2E, FirstStartShowsThePasswordOnce) {
+    Start();
+    const std::string marker = "created with the password ";
+    size_t at = server->Output().find(marker);
+    ASSERT_NE(at, std::string::npos) << server->Output();
+    std::string password = server->Output().substr(at + marker.size());
+    password = password.substr(0, password.find(' '));
+    EXPECT_EQ(Ctl({"auth", "admin"}, password + "\n").code, 0);
+    EXPECT_EQ(Ctl({"auth", "admin"}, "admin\n").code, 1) << "no fixed default password";
+
+    RunResult added = Ctl({"user", "add", "ops", "--level", "2"}, "Ops-password-1\n");
+    EXPECT_EQ(added.code, 0) << added.err;
+    RunResult auth = Ctl({"--json", "auth", "ops"}, "Ops-password-1\n");
+    EXPECT_NE(auth.out.find("\"AccessLevel\" : 2"), std::string::npos) << auth.out;
+    EXPECT_EQ(server->Stop(SIGTERM), 0);
+    Start();
+    EXPECT_EQ(server->Output().find("password"), std::string::npos) << server->Output();
+    EXPECT_EQ(Ctl({"auth", "ops"}, "Ops-password-1\n").code, 0);
+}
+
+TEST_F(ToolsE2E, AnsweredWritesSurviveSigkill) {
+    Start();
+    std::vector<int> answered;
+    std::mutex lock;
+    std::atomic<bool> lost{false};
+    {
+        LibClient lib;
+        ASSERT_TRUE(lib.WaitConnected());
+        std::thread writer([&] {
+            for (int i = 0; i < 5000 && !lost; ++i) {
+                auto unit = MakeItem("LogUnitObject", "/Log/Units/", "w" + std::to_string(i),
+                                     [&](Json::Value& d) { d["Depth"] = i; });
+                if (lib.client->SetItem(unit.get(), true) != 1) {
+                    lost = true;
+                    break;
+                }
+                std::lock_guard<std::mutex> guard(lock);
+                answered.push_back(i);
+            }
+        });
+        // Kill in the middle of the burst.
+        Eventually([&] {
+            std::lock_guard<std::mutex> guard(lock);
+            return answered.size() >= 200;
+        });
+        Kill();
+        lost = true;
+        writer.join();
+    }
+    ASSERT_GE(answered.size(), 200u);
+    Start();
+    auto items = Exported();
+    for (int i : answered) {
+        const std::string path = "/Log/Units/w" + std::to_string(i);
+        ASSERT_TRUE(items.count(path)) << path << " was answered 1 but is gone";
+        EXPECT_EQ(items[path]["Data"]["Depth"], i);
+    }
+}
+
+TEST_F(ToolsE2E, ImportWithARefusedValueChangesNothing) {
+    Start();
+    const auto before = Exported();
+    Json::Value root;
+    std::string error;
+    ASSERT_TRUE(ParseDocumentFile(ReadFile(dir / "export.json"), root, error));
+    for (auto& item : root["Items"]) {
+        if (item["Name"] == "SSHConfig") item["Data"]["Enabled"] = true;
+        if (item["Name"] == "RadiusConfig") item["Data"]["Port2"] = 0;
+    }
+    const std::string bad = dir / "bad.json";
+    ASSERT_TRUE(WriteFile(bad, tessel::StyledJson(root)));
+
+    RunResult r = Ctl({"config", "import", bad});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("RadiusConfig: refused values: Port2"), std::string::npos) << r.err;
+    // The server makes the same check when a client skips its own.
+    LibClient lib;
+    ASSERT_TRUE(lib.WaitConnected());
+    EXPECT_EQ(lib.client->ImportConfig(bad, true), 0);
+    EXPECT_EQ(Exported(), before);
+    RunResult log = Ctl({"log", "read", "--unit", "tesseld", "--level", "WARNING"});
+    EXPECT_NE(log.out.find("RadiusConfig: refused Port2"), std::string::npos) << log.out;
+}
+
+TEST_F(ToolsE2E, UnconfirmedImportFallsBackAlsoAcrossARestart) {
+    Start({"--fallback-timeout", "3"});
+    Exported();
+    const std::string file = dir / "enabled.json";
+    ASSERT_EQ(::rename((dir / "export.json").c_str(), (dir / "disabled.json").c_str()), 0);
+    ASSERT_EQ(Ctl({"edit", kSsh, "Enabled=true"}).code, 0);
+    ASSERT_EQ(Ctl({"config", "export", file}).code, 0);
+    ASSERT_EQ(Ctl({"edit", kSsh, "Enabled=false"}).code, 0);
+
+    ASSERT_EQ(Ctl({"config", "import", file, "--fallback"}).code, 0);
+    EXPECT_EQ(Member(kSsh, "Enabled"), true);
+    EXPECT_TRUE(Eventually([&] { return Member(kSsh, "Enabled") == false; }));
+    EXPECT_EQ(Ctl({"config", "confirm"}).code, 1) << "nothing left to confirm";
+
+    // Killed while the import awaits confirmation: the next start falls back.
+    ASSERT_EQ(Ctl({"config", "import", file, "--fallback"}).code, 0);
+    Kill();
+    Start({"--fallback-timeout", "3"});
+    EXPECT_TRUE(Eventually([&] { return Member(kSsh, "Enabled") == false; }));
+
+    // Confirmed in time, the import stays.
+    ASSERT_EQ(Ctl({"config", "import", file, "--fallback"}).code, 0);
+    ASSERT_EQ(Ctl({"config", "confirm"}).code, 0);
+    EXPECT_EQ(Ctl({"config", "fallback"}).code, 1);
+    EXPECT_EQ(Member(kSsh, "Enabled"), true);
+}
+
+TEST_F(ToolsE2E, WatchPrintsChangesAsTheyAreSynced) {
+    Start();
+    Child watch({TESSELCTL, "--json", "watch", "/Config/System/DeviceManagement/SSH/", "--count",
+                 "1", "--timeout", "30"});
+    // The watch registers in the background: change until it has seen one.
+    bool seen = false;
+    for (int i = 0; i < 40 && !seen; ++i) {
+        ASSERT_EQ(Ctl({"edit", kSsh, i % 2 ? "Enabled=false" : "Enabled=true"}).code, 0);
+        seen = watch.WaitForLine("\"Event\":\"changed\"", 250);
+    }
+    EXPECT_TRUE(seen) << watch.Output();
+    EXPECT_NE(watch.Output().find("\"Path\":\"" + kSsh + "\""), std::string::npos);
+    EXPECT_EQ(watch.Stop(0), 0) << "ends by itself after --count changes";
+}
+
+TEST_F(ToolsE2E, SnapshotFollowsTheClientsDump) {
+    Start();
+    LibClient lib;
+    ASSERT_TRUE(lib.WaitConnected());
+    lib.onDump = [&] {
+        auto status = MakeItem("LogUnitObject", "/Status/Test/", "Dumped");
+        lib.client->SetItem(status.get(), true);
+    };
+    const std::string file = dir / "snapshot.json";
+    RunResult r = Ctl({"snapshot", file});
+    ASSERT_EQ(r.code, 0) << r.err;
+    Json::Value root;
+    std::string error;
+    ASSERT_TRUE(ParseDocumentFile(ReadFile(file), root, error)) << error;
+    EXPECT_FALSE(root["Items"].empty());
+    ASSERT_EQ(root["Status"].size(), 1u);
+    EXPECT_EQ(root["Status"][0]["Name"], "Dumped");
+    struct stat st;
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(ToolsE2E, AdministrativeRequestsNeedTheGroup) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    const uid_t nobody = 65534;  // and group 65534
+    ::chmod(dir.Path().c_str(), 0755);
+    const std::string exportFile = dir / "mine.json";
+    for (bool inGroup : {false, true}) {
+        Start({"--admin-group", inGroup ? "65534" : ""});
+        ::chmod((dir / "run/tesseld.sock").c_str(), 0666);
+        const int refused = inGroup ? 0 : 1;
+        struct Step {
+            std::vector<std::string> args;
+            std::string input;
+            int code;
+        };
+        const Step steps[] = {
+            {{"get", kSsh}, "", 0},
+            {{"edit", kSsh, "Enabled=true"}, "", 0},
+            {{"get", kRadius}, "", refused},  // admin-only items
+            {{"edit", kRadius, "Port2=1000"}, "", refused},
+            {{"user", "add", inGroup ? "in" : "out"}, "Some-password-1\n", refused},
+            {{"config", "export", exportFile}, "", refused},
+            {{"restore-point"}, "", refused},
+            {{"reboot"}, "", refused},
+        };
+        for (const Step& step : steps) {
+            RunResult r = Ctl(step.args, step.input, nobody);
+            EXPECT_EQ(r.code, step.code) << step.args[0] << " in group " << inGroup << "\n"
+                                         << r.err;
+        }
+        EXPECT_EQ(server->Stop(SIGTERM), 0);
+        server.reset();
+    }
+    // The export belongs to whoever asked for it.
+    struct stat st;
+    ASSERT_EQ(::stat(exportFile.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, nobody);
+}
+
+}  // namespace
