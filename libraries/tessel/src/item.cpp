@@ -3,12 +3,15 @@
 #include <json/reader.h>
 #include <json/writer.h>
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <sstream>
 
 #include "kora/file.h"
 #include "kora/hash.h"
 #include "kora/helper.h"
+#include "tessel/jsonfactory.h"
 
 namespace tessel {
 
@@ -31,6 +34,25 @@ bool ParseJson(const std::string& text, Json::Value& root) {
 
 namespace {
 
+// The member order of the documents of one item type: the envelope, then
+// "Data" in the order of the class's table. Shapes are made once per type
+// and kept; their tables live as long as the process.
+const JsonShape* DocumentShape(const std::string& type) {
+    static std::mutex lock;
+    static std::map<std::string, std::unique_ptr<JsonShape>> shapes;
+    std::lock_guard<std::mutex> guard(lock);
+    auto found = shapes.find(type);
+    if (found != shapes.end()) return found->second.get();
+    kora::Ref<cDBItem> item = kora::Ref<cDBItem>::Adopt(cJsonFactory::CreateObject(type));
+    if (!item) return nullptr;
+    auto shape = std::make_unique<JsonShape>();
+    const cRecordTable* table = item->FieldTable();
+    for (const char* key : {"Name", "Type", "Directory", "Data", "Entries"})
+        shape->members.emplace_back(
+            key, table && std::string(key) == "Data" ? &table->Shape() : nullptr);
+    return (shapes[type] = std::move(shape)).get();
+}
+
 // The styled text: three spaces per level, one member or element per line,
 // members in the order of the shape and then the rest in key order.
 class StyledText {
@@ -51,6 +73,11 @@ class StyledText {
     void Indent(int depth) { out.append(size_t(depth) * 3, ' '); }
 
     void Object(const Json::Value& v, const JsonShape* shape, int depth) {
+        // An item document found anywhere (an export's list of items, say)
+        // is written in its class's order.
+        if (!shape && v.isMember("Type") && v["Type"].isString() &&
+            (v.isMember("Data") || v.isMember("Entries")))
+            shape = DocumentShape(v["Type"].asString());
         std::vector<std::pair<std::string, const JsonShape*>> members;
         std::set<std::string> listed;
         if (shape)

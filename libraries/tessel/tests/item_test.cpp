@@ -172,3 +172,19 @@ TEST(JsonFactory, CreatesByTypeName) {
     EXPECT_EQ(rejected, std::set<std::string>{"TcpPort"});
     EXPECT_EQ(kora::GC::LiveCount(), live);
 }
+
+// The text keeps each class's table order, also for documents inside others.
+TEST(ItemJson, TextFollowsTheTable) {
+    cDBConfigTacacs t;
+    Json::Value root, wrapper;
+    t.ToJSON(root, false);
+    wrapper["Items"].append(root);
+    for (const std::string& text : {StyledJson(root), StyledJson(wrapper)}) {
+        size_t name = text.find("\"Name\""), data = text.find("\"Data\"");
+        EXPECT_LT(name, text.find("\"Type\""));
+        EXPECT_LT(text.find("\"Directory\""), data);
+        // Enabled, then hosts and secrets, then the rest in table order.
+        EXPECT_LT(text.find("\"Secret2\""), text.find("\"Port1\""));
+        EXPECT_LT(text.find("\"UserPrivLevel\""), text.find("\"AdminPrivLevel\""));
+    }
+}

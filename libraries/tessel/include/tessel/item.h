@@ -97,7 +97,8 @@ class cDBItem : public kora::ISerialize, public cRecord {
 // Parses JSON text without comments into `root`; false on any syntax error.
 bool ParseJson(const std::string& text, Json::Value& root);
 // Styled (indented, one member per line) text of a JSON value; objects list
-// their members in the order `shape` gives (the rest sorted after them).
+// their members in the order `shape` gives (the rest sorted after them), and
+// item documents, wherever they stand, in the order of their class's table.
 std::string StyledJson(const Json::Value& value, const JsonShape* shape = nullptr);
 
 }  // namespace tessel
