@@ -38,20 +38,6 @@ Strings LogCalls(Client& c) {
 }
 
 }  // namespace
-
-TEST_F(E2E, ConnectRegistersLogUnitsAndReadsTheFeatureList) {
-    ServerProcess server;
-    ASSERT_TRUE(server.WaitReady()) << server.Error();
-    Client c;
-    ASSERT_TRUE(c.WaitConnected());
-    EXPECT_EQ(c.Calls(), kConnectCalls);
-    EXPECT_EQ(c.Flag("connected"), "1");
-    EXPECT_TRUE(cDBFeatureList::HasFeature("SerialRS232"));
-    EXPECT_EQ(c->GetFeatureList().GetPath(), "/Features/FeatureList");
-    EXPECT_TRUE(c->IsConnected());
-    EXPECT_EQ(c.events.Seen(), Strings{"connect"});
-}
-
 TEST_F(E2E, LosingTheServerDeletesCollectionsAndANewServerIsJoined) {
     // Both children are forked before this process starts any thread; the
     // second one serves only when opened.
@@ -86,37 +72,6 @@ TEST_F(E2E, LosingTheServerDeletesCollectionsAndANewServerIsJoined) {
     ASSERT_TRUE(c->RegisterCollection(new Recorder("/Config/A/", c.events)));
     EXPECT_TRUE(c.events.WaitCount("end /Config/A/", 2));
 }
-
-TEST_F(E2E, ARefusedLogUnitRegistrationStopsTheClient) {
-    ServerOptions refusing;
-    refusing.refuseLogUnits = true;
-    ServerProcess server(refusing);
-    ASSERT_TRUE(server.WaitReady()) << server.Error();
-    e2e::TraceCapture traces;
-    Client c;
-    ASSERT_TRUE(c.events.WaitCount("close", 1));
-    EXPECT_EQ(c.events.Seen(), Strings{"close"});
-    EXPECT_FALSE(c->IsConnected());
-
-    // The health request traces the client's state, stopped by then. Level 0
-    // records exist only while the trace level lets them through.
-    const char* level = std::getenv("KORA_TRACE_LEVEL");
-    if (!level || std::atoi(level) <= 0) {
-        size_t stopped = 0;
-        for (const auto& r : traces.Records())
-            if (r.text == "health request" && r.detail.find("dataClient") == 0 &&
-                r.detail.size() >= 9 && r.detail.compare(r.detail.size() - 9, 9, ": stopped") == 0)
-                ++stopped;
-        EXPECT_EQ(stopped, 1u);
-    }
-
-    // The server saw one registration, and nothing after it reached the host.
-    RawClient raw;
-    EXPECT_EQ(raw.Flag("refusals"), "1");
-    EXPECT_EQ(raw.Flag("calls"), "");
-    EXPECT_EQ(c.events.Count("connect"), 0u);
-}
-
 TEST_F(E2E, LogLevelFilterFollowsTheServersLogUnits) {
     ServerProcess server;
     ASSERT_TRUE(server.WaitReady()) << server.Error();

@@ -1,6 +1,5 @@
-// Collections across processes: the sync sequence that follows a
-// registration and every successful change, the exact-directory rule of
-// notifications, the order of a rename's notifications, and what a
+// Collections across processes: the sync sequence that follows every
+// successful change, the exact-directory rule of notifications, and what a
 // collection shows inside OnCollectionSynced.
 #include <gtest/gtest.h>
 
@@ -25,52 +24,7 @@ P* WithPath(const std::string& path) {
     return p;
 }
 
-std::string PathOf(const testhost::Received& r) {
-    if (const auto* p = dynamic_cast<const ccDBReq*>(r.payload.get())) return p->Path;
-    if (const auto* item = dynamic_cast<const cDBItem*>(r.payload.get())) return item->GetPath();
-    return "?";
-}
-
 }  // namespace
-
-TEST_F(E2E, RegistrationIsAnsweredAndFollowedByAFullSync) {
-    ServerProcess server;
-    ASSERT_TRUE(server.WaitReady()) << server.Error();
-    Client c;
-    RawClient raw;
-    ASSERT_TRUE(c.WaitConnected());
-    ASSERT_TRUE(c.Put(Unit("/Config/E2E/", "b")));
-    ASSERT_TRUE(c.Put(Unit("/Config/E2E/", "a")));
-    ASSERT_TRUE(c.Put(Unit("/Config/Other/", "x")));
-    c.Clear();
-
-    ASSERT_TRUE(c->RegisterCollection(new Recorder("/Config/E2E/", c.events)));
-    ASSERT_TRUE(c.events.WaitCount("end /Config/E2E/", 1));
-    EXPECT_EQ(c.events.Seen(),
-              (Strings{"connect", "begin /Config/E2E/", "offer /Config/E2E/ a",
-                       "offer /Config/E2E/ b", "synced /Config/E2E/ changed", "end /Config/E2E/"}));
-    EXPECT_EQ(c.Calls(), Strings{"SyncCollection /Config/E2E/"});
-
-    // The same on the wire: the answer, then init, the items and the end, on
-    // the registering connection; also when the host has no item to send.
-    ASSERT_EQ(raw.Result(kMsgRegCollectionReq, WithPath<ccDBRegCollectionReq>("/Config/E2E/"),
-                         kMsgRegCollectionResp),
-              1);
-    ASSERT_EQ(raw.Result(kMsgRegCollectionReq, WithPath<ccDBRegCollectionReq>("/Config/None/"),
-                         kMsgRegCollectionResp),
-              1);
-    std::vector<testhost::Received> got = raw->WaitFor(6, e2e::kWaitMs);
-    ASSERT_EQ(got.size(), 6u);
-    const std::pair<const char*, const char*> expected[] = {
-        {kMsgCollectionSyncInit, "/Config/E2E/"},  {kMsgCollectionSyncItem, "/Config/E2E/a"},
-        {kMsgCollectionSyncItem, "/Config/E2E/b"}, {kMsgCollectionSyncEnd, "/Config/E2E/"},
-        {kMsgCollectionSyncInit, "/Config/None/"}, {kMsgCollectionSyncEnd, "/Config/None/"}};
-    for (size_t i = 0; i < got.size(); ++i) {
-        EXPECT_EQ(got[i].name, expected[i].first) << i;
-        EXPECT_EQ(PathOf(got[i]), expected[i].second) << i;
-    }
-}
-
 TEST_F(E2E, ChangesResyncOnlyCollectionsAtTheirExactDirectory) {
     ServerProcess server;
     ASSERT_TRUE(server.WaitReady()) << server.Error();
@@ -140,42 +94,6 @@ TEST_F(E2E, ChangesResyncOnlyCollectionsAtTheirExactDirectory) {
     EXPECT_EQ(c->SetItem(Unit("/Config/E2E/Sub/", "s", 1).get(), true), 1);
     EXPECT_EQ(c.Calls(), Strings{"SetItem /Config/E2E/Sub/s"});
 }
-
-TEST_F(E2E, RenameNotifiesFurtherPathsThenOldThenNewPath) {
-    ServerProcess server;
-    ASSERT_TRUE(server.WaitReady()) << server.Error();
-    Client c;
-    ASSERT_TRUE(c.WaitConnected());
-    ASSERT_TRUE(c.Put(Unit("/Config/R/", "old")));
-    ASSERT_TRUE(c.Put(Unit("/Config/R/B/", "b")));
-    ASSERT_TRUE(c.Put(Unit("/Config/R/Z/", "z")));
-    for (const char* path : {"/Config/R/Z/", "/Config/R/", "/Config/R/B/"}) {
-        ASSERT_TRUE(c->RegisterCollection(new Recorder(path, c.events))) << path;
-        ASSERT_TRUE(c.events.WaitCount(std::string("end ") + path, 1)) << path;
-    }
-    // The host reports the further paths; they are notified in ascending order.
-    ASSERT_EQ(c.Ctl("rename-also:/Config/R/Z/z,/Config/R/B/b"), 1);
-    c.Clear();
-    c.events.Clear();
-
-    EXPECT_EQ(c->RenameItem("/Config/R/", "old", "new"), 1);
-    EXPECT_EQ(c.Calls(), (Strings{"RenameItem /Config/R/old new", "SyncCollection /Config/R/B/",
-                                  "SyncCollection /Config/R/Z/", "SyncCollection /Config/R/",
-                                  "SyncCollection /Config/R/"}));
-    ASSERT_TRUE(c.events.WaitCount("end /Config/R/", 2));
-    EXPECT_EQ(c.events.Only("begin"), (Strings{"begin /Config/R/B/", "begin /Config/R/Z/",
-                                               "begin /Config/R/", "begin /Config/R/"}));
-    // The first of the two syncs of the directory already holds the new name.
-    EXPECT_EQ(c.events.Count("synced /Config/R/ changed"), 1u);
-    EXPECT_EQ(c.events.Count("synced /Config/R/ same"), 1u);
-
-    // A duplicate notifies the new item's path.
-    c.Clear();
-    EXPECT_EQ(c->DuplicateItem("/Config/R/", "new", "copy"), 1);
-    EXPECT_EQ(c.Calls(),
-              (Strings{"DuplicateItem /Config/R/new copy", "SyncCollection /Config/R/"}));
-}
-
 namespace {
 
 // SSH configuration and log units kept under one path: a single slot and a

@@ -38,12 +38,10 @@ namespace {
 //                  clients that had not answered (s_string)
 //   connected      channels that announced themselves (s_uint32)
 //   snapshot-path  path of the pending snapshot request, empty when none (s_string)
-//   refusals       log-unit registrations refused so far (s_uint32)
 // Every other flag is an ordinary flag of the in-memory host.
 class ControlHost : public testhost::MemoryHost {
   public:
     tessel::cDataServer* server = nullptr;
-    std::atomic<unsigned> refusals{0};
 
     s_int8 SetFlag(const s_string& name, kora::ISerialize* value) override {
         if (name.compare(0, 4, "ctl:") != 0) return MemoryHost::SetFlag(name, value);
@@ -56,7 +54,6 @@ class ControlHost : public testhost::MemoryHost {
         if (name == "ctl:connected")
             return kora::New<kora::s_uint32>(uint32_t(server->ConnectedChannels().size()));
         if (name == "ctl:snapshot-path") return kora::New<kora::s_string>(server->SnapshotPath());
-        if (name == "ctl:refusals") return kora::New<kora::s_uint32>(refusals.load());
         return MemoryHost::GetFlag(name);
     }
 
@@ -117,34 +114,8 @@ class ControlHost : public testhost::MemoryHost {
 
 // Registered ahead of cDataServer: refuses the client's own log-unit
 // registration, which makes a connecting cDataClient give up.
-class RefuseLogUnits : public kora::cMessageSink {
-  public:
-    RefuseLogUnits(kora::cService* service, ControlHost& host)
-        : kora::cMessageSink(service, "refuse-log-units"), m_host(host) {
-        service->RegisterMessageSink(this);
-    }
-    ~RefuseLogUnits() override { Service()->UnRegisterMessageSink(this); }
-
-    bool ProcessMsg(kora::cMsg& msg) override {
-        const auto* req = msg.GetObject<tessel::ccDBRegCollectionReq>();
-        if (msg.Name() != tessel::kMsgRegCollectionReq || !req || req->Path != "/Log/Units/")
-            return false;
-        ++m_host.refusals;
-        kora::cMsg reply(tessel::kMsgRegCollectionResp);
-        if (auto* resp = kora::New<tessel::ccDBRegCollectionResp>()) {
-            resp->Result = 0;
-            reply.AssignObject(resp);
-        }
-        if (msg.Channel()) msg.Channel()->Send(reply);
-        return true;
-    }
-
-  private:
-    ControlHost& m_host;
-};
-
 // The child's whole life; never returns into the test framework.
-[[noreturn]] void Serve(const ServerOptions& options, pid_t parent, int readyFd, int gateFd) {
+[[noreturn]] void Serve(pid_t parent, int readyFd, int gateFd) {
     // Never outlive the test process, even when it is killed.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) ::_exit(3);
@@ -157,8 +128,6 @@ class RefuseLogUnits : public kora::cMessageSink {
     }
     kora::cService service(kServerName);
     ControlHost host;
-    std::unique_ptr<RefuseLogUnits> refuse;
-    if (options.refuseLogUnits) refuse.reset(new RefuseLogUnits(&service, host));
     tessel::cDataServer server(&service, &host);
     host.server = &server;
 
@@ -207,7 +176,7 @@ ServerProcess::ServerProcess(ServerOptions options) {
     if (pid == 0) {
         ::close(ready[0]);
         if (gate[1] >= 0) ::close(gate[1]);
-        Serve(options, parent, ready[1], gate[0]);
+        Serve(parent, ready[1], gate[0]);
     }
     ::close(ready[1]);
     if (gate[0] >= 0) ::close(gate[0]);

@@ -22,9 +22,6 @@ namespace e2e {
 constexpr const char* kServerName = "e2e-data";
 
 struct ServerOptions {
-    // A sink ahead of cDataServer answers the registration of "/Log/Units/"
-    // with result 0 (and counts it, see "ctl:refusals").
-    bool refuseLogUnits = false;
     // The child waits for Open() before it builds its service.
     bool gated = false;
 };
