@@ -178,9 +178,11 @@ namespace {
 
 // Presence and kind of a row's member; composite values are checked below
 // too, list elements only when `elements` (they are otherwise checked one at
-// a time as they are applied).
+// a time as they are applied). A row without a key reads members of the
+// enclosing object itself, so it checks them there.
 void CheckRow(const cRow& row, const Json::Value& data, bool& ok, bool elements) {
-    if (row.Has(kRowMayBeMissing) || !*row.key) return;
+    if (row.Has(kRowMayBeMissing)) return;
+    if (!*row.key) return row.CheckBelow(data, ok);
     if (!CheckMember(row.key, ok, data, row.kind)) return;
     if (elements || !row.IsList()) row.CheckBelow(MemberOf(data, row.key), ok);
 }

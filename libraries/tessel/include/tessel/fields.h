@@ -127,7 +127,8 @@ class cRow {
     // JSON form of the row's value.
     virtual Json::Value ToJson(const cRecord&, bool /*mask*/) const { return Json::Value(); }
     // Checks what lies below the row's own JSON value (members of a nested
-    // object, elements of a list) for presence and kind.
+    // object, elements of a list) for presence and kind. A row without a key
+    // is given the enclosing object: it reads members beside its own rows'.
     virtual void CheckBelow(const Json::Value&, bool& /*ok*/) const {}
     virtual bool IsList() const { return false; }
     // Takes the row's value from JSON, refusing it in `in` when it fails.
@@ -575,6 +576,21 @@ void ResolveLayout(const cRecordTable& table, Layout& layout);
 
 inline Layout Stored(unsigned version, std::vector<Step> steps) {
     return Layout{version, std::move(steps)};
+}
+
+// Rows or layout steps written once and shared by several tables, joined in order.
+template <class T>
+std::vector<T> Join(std::initializer_list<std::vector<T>> parts) {
+    std::vector<T> all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// Puts rows written once for several tables into one JSON group of a table
+// (kRequired, or the number of an optional group).
+inline std::vector<RowPtr> InGroup(std::vector<RowPtr> rows, int group) {
+    for (auto& row : rows) row->group = group;
+    return rows;
 }
 
 // A value of type T that the stored form holds and the record drops.
