@@ -77,6 +77,11 @@ struct Sample : cRecord {
                 Field(&C::hidden, "Hidden", "x").NoJson(),
                 Field(&C::extra, "Extra", 5).Since(2).Optional(1),
                 Field(&C::vlan, "Alias").InputOnly().Range(1, 4094).Optional(2),
+                // A keyless object reads its members beside the others.
+                Object<C>("", {Field(&C::low, "LowAlias").InputOnly(),
+                               Field(&C::high, "HighAlias").InputOnly()})
+                    .InputOnly()
+                    .Optional(3),
             },
             {
                 // Version 1 kept the flag after a dropped byte and lacked the rest.
@@ -193,6 +198,11 @@ TEST(FieldEngine, JsonReadFailures) {
         {R"({"Extra": null})", true, {}, [](const Sample& s) { return s.extra == 5; }},
         {R"({"Alias": 77})", true, {}, [](const Sample& s) { return s.vlan == 77; }},
         {R"({"Alias": 0})", false, {"Alias"}, nullptr},
+        {R"({"LowAlias": 7, "HighAlias": 8})",
+         true,
+         {},
+         [](const Sample& s) { return s.low == 7 && s.high == 8; }},
+        {R"({"LowAlias": 7})", true, {}, [](const Sample& s) { return s.low == -2; }},
         {R"({"Level": 4, "Alias": 77})",
          false,
          {"Level"},
