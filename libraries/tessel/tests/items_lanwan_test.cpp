@@ -1,21 +1,15 @@
 // LAN, LAN interface and WAN configuration items: every accepted stored
 // layout token by token, the JSON groups, lists and pool rules, the setters,
 // and keys, links, display entries and text forms.
-#include <gtest/gtest.h>
+#include <sstream>
 
-#include "tessel/tessel.h"
-#include "wire.h"
+#include "item_doc.h"
 
 using namespace tessel;
+using namespace testdoc;
 using testwire::Wire;
 
 namespace {
-
-Json::Value J(const char* text) {
-    Json::Value v;
-    EXPECT_TRUE(ParseJson(text, v)) << text;
-    return v;
-}
 
 kora::Ref<cDBItem> Make(const std::string& className) {
     return kora::Ref<cDBItem>::Adopt(
@@ -132,11 +126,7 @@ void ExpectStored(const StoredCase& c) {
         p.write(w);
         Apply(expected, J(p.sets));
     }
-    kora::cSerializeBuffer b = w.Buffer();
-    ASSERT_EQ(item->Deserialize(b), c.accepted ? 1 : 0);
-    if (c.accepted) {
-        EXPECT_EQ(b.Remaining(), 0u);
-    }
+    ASSERT_EQ(ReadStored(*item, w), c.accepted ? 1 : 0);
     EXPECT_EQ(DataOf(*item).toStyledString(), expected.toStyledString());
 }
 
@@ -156,7 +146,6 @@ TEST(LanWanItems, StoredLayoutsOfTheLanBlock) {
          Cat({{kVlanMtu}, lan, {kVrrpSettings, kVrrpHigh, kVrrpListWithoutIndex1}})},
         {"cDBConfigLANInterface", 9, Cat({{kVlanMtu}, lan, {kVrrpSettings, kVrrpHigh, kVrrpPair}})},
         {"cDBConfigLANInterface", 1, {}, false},
-        {"cDBConfigLANInterface", 10, {}, false},
         {"cDBConfigWiredWan", 1, {kWan}},
         {"cDBConfigWiredWan", 2, {}, false},
         {"cDBConfigWiredWan", 3, Cat({{kWan, kVlan}, lan})},
@@ -168,10 +157,8 @@ TEST(LanWanItems, StoredLayoutsOfTheLanBlock) {
          Cat({{kWiredPort, kWan, kVlan}, lan, {kVrrpSettings, kVrrpHigh, kVrrpList}})},
         {"cDBConfigWiredWan", 9,
          Cat({{kWiredPort, kWan, kVlan}, lan, {kVrrpSettings, kVrrpHigh, kVrrpPair}})},
-        {"cDBConfigWiredWan", 10, {}, false},
         {"cDBConfigLan", 1, Cat({{kLanPort, kVlan}, lan, {kVrrpSettings, kVrrpHigh, kVrrpList}})},
         {"cDBConfigLan", 2, Cat({{kLanPort, kVlan}, lan, {kVrrpSettings, kVrrpHigh, kVrrpPair}})},
-        {"cDBConfigLan", 3, {}, false},
     };
     for (const auto& c : cases) ExpectStored(c);
 }
@@ -218,12 +205,10 @@ TEST(LanWanItems, StoredLayoutsOfTheOtherItems) {
         {"cDBConfigLANPort", 2, {port, tags}},
         {"cDBConfigLANPort", 3, {port, tags, membersWithEgress}},
         {"cDBConfigLANPort", 4, {port, tags, bareMembers}},
-        {"cDBConfigLANPort", 5, {}, false},
         {"cDBConfigWirelessWan", 1, {mobile}},
         {"cDBConfigWirelessWan", 2, {mobile, provider, access}},
         {"cDBConfigWirelessWan", 3, {mobile, provider, access, poll}},
         {"cDBConfigWirelessWan", 4, {mobile, provider, access, poll, diversity}},
-        {"cDBConfigWirelessWan", 5, {}, false},
         {"cDBConfigGsmProvider",
          1,
          {{[](Wire& w) { w.Str("26201"); }, R"({"NetID":"26201"})"}, access}},
@@ -233,13 +218,11 @@ TEST(LanWanItems, StoredLayoutsOfTheOtherItems) {
         {"cDBConfigSpanningTree", 2, {bridge}},
         {"cDBConfigWanSetup", 1, {{[](Wire& w) { w.Str("dropped"); }, "{}"}, wanMode}},
         {"cDBConfigWanSetup", 2, {wanMode}},
-        {"cDBConfigWanSetup", 3, {}, false},
         {"cDBConfigWanRoute", 1, {route}},
         {"cDBConfigVLAN",
          1,
          {{[](Wire& w) { w.U32(1).U32(12).U8(5); },
            R"({"VLANTable":[{"VLANID":12, "VLANMask":5}]})"}}},
-        {"cDBConfigVLAN", 2, {}, false},
     };
     for (const auto& c : cases) ExpectStored(c);
 }
@@ -250,7 +233,7 @@ TEST(LanWanItems, JsonGroupsListsAndPoolRules) {
         const char* className;
         const char* changes;
         bool ok;
-        std::set<std::string> rejected;
+        const char* rejected;  // the refused keys, separated by spaces
         const char* holds;
     };
     const char* goodLists = R"({"IPs":[{"Index":1, "IP":"10.0.0.1", "Netmask":"255.0.0.0"}],
@@ -258,202 +241,104 @@ TEST(LanWanItems, JsonGroupsListsAndPoolRules) {
         "Hosts":[{"Hostname":"nas", "IP":"10.0.0.6"}]})";
     const char* noVrrp = R"({"VRRPEnabled":null, "VRRPID":null, "VRRPPrio":null,
         "VRRPDelay":null, "VRRPPrioHigh":null, "VRRPPrioMode":null, "VRRPIPs":null})";
+    const char* tooMuch = R"({"Macs":[{"Mac":"00:11:22:33:44:55", "Range":600, "Ports":1},
+                                      {"Mac":"00:11:22:33:44:66", "Range":500, "Ports":2}]})";
     const std::vector<Case> cases = {
         // The DHCP pool: read only when enabled, and must run upwards.
         {"cDBConfigLan",
-         R"({"DHCPPool":false, "DHCPPoolStart":"1.2.3.4", "DHCPPoolEnd":"1.2.3.4"})",
-         true,
-         {},
+         R"({"DHCPPool":false, "DHCPPoolStart":"1.2.3.4", "DHCPPoolEnd":"1.2.3.4"})", true, "",
          R"({"DHCPPoolStart":"0.0.0.0", "DHCPPoolEnd":"0.0.0.0"})"},
         {"cDBConfigLan",
          R"({"DHCPPool":true, "DHCPPoolStart":"192.168.1.100", "DHCPPoolEnd":"192.168.1.100"})",
-         false,
-         {"DHCPPoolStart", "DHCPPoolEnd"},
-         "{}"},
+         false, "DHCPPoolStart DHCPPoolEnd", "{}"},
         {"cDBConfigLan",
-         R"({"DHCPPool":true, "DHCPPoolStart":"10.0.0.9", "DHCPPoolEnd":"10.0.0.99"})",
-         true,
-         {},
+         R"({"DHCPPool":true, "DHCPPoolStart":"10.0.0.9", "DHCPPoolEnd":"10.0.0.99"})", true, "",
          R"({"DHCPPoolStart":"10.0.0.9", "DHCPPoolEnd":"10.0.0.99"})"},
         {"cDBConfigLANInterface",
-         R"({"DHCPPool":true, "DHCPPoolStart":"255.255.255.255", "DHCPPoolEnd":"10.0.0.9"})",
-         false,
-         {"DHCPPoolStart"},
-         R"({"DHCPPoolStart":"0.0.0.0"})"},
-        {"cDBConfigWiredWan",
-         R"({"DHCPPool":true, "DHCPPoolStart":"x", "DHCPPoolEnd":"10.0.0.9"})",
-         false,
-         {"DHCPPoolStart"},
-         "{}"},
+         R"({"DHCPPool":true, "DHCPPoolStart":"255.255.255.255", "DHCPPoolEnd":"10.0.0.9"})", false,
+         "DHCPPoolStart", R"({"DHCPPoolStart":"0.0.0.0"})"},
         // "VRRPIPs": index 1 only, checked; the LAN requires the member.
+        {"cDBConfigLan", R"({"VRRPIPs":[{"Index":2, "IP":"10.0.0.9", "Netmask":"255.0.0.0"}]})",
+         true, "", R"({"VRRPIPs":[{"Index":1, "IP":"0.0.0.0", "Netmask":"0.0.0.0"}]})"},
         {"cDBConfigLan",
-         R"({"VRRPIPs":[{"Index":2, "IP":"10.0.0.9", "Netmask":"255.0.0.0"}]})",
-         true,
-         {},
-         R"({"VRRPIPs":[{"Index":1, "IP":"0.0.0.0", "Netmask":"0.0.0.0"}]})"},
-        {"cDBConfigLan",
-         R"({"VRRPIPs":[{"Index":1, "IP":"255.255.255.255", "Netmask":"0.0.0.0"}]})",
-         false,
-         {"VRRPIP"},
-         "{}"},
-        {"cDBConfigLan", R"({"VRRPIPs":null})", false, {}, "{}"},
-        {"cDBConfigLANInterface", R"({"VRRPIPs":[{"Index":1, "IP":"10.0.0.9"}]})", false, {}, "{}"},
+         R"({"VRRPIPs":[{"Index":1, "IP":"255.255.255.255", "Netmask":"0.0.0.0"}]})", false,
+         "VRRPIP", "{}"},
+        {"cDBConfigLan", R"({"VRRPIPs":null})", false, "", "{}"},
+        {"cDBConfigLANInterface", R"({"VRRPIPs":[{"Index":1, "IP":"10.0.0.9"}]})", false, "", "{}"},
         // A refused value stops the list elements, not the later required members.
-        {"cDBConfigLan",
-         R"({"MTU":575, "VRRPID":9})",
-         false,
-         {"MTU"},
+        {"cDBConfigLan", R"({"MTU":575, "VRRPID":9})", false, "MTU",
          R"({"IPs":[], "Leases":[], "Hosts":[], "VRRPID":9})"},
         // A refused element is named by its singular key and stops the later ones.
         {"cDBConfigLan",
          R"({"IPs":[{"Index":1, "IP":"10.0.0.1", "Netmask":"0.0.0.0"},
                     {"Index":2, "IP":"10.0.0.2", "Netmask":"255.0.0.0"}]})",
-         false,
-         {"IP"},
-         R"({"IPs":[], "Leases":[]})"},
-        {"cDBConfigLANInterface",
-         R"({"Leases":[{"Mac":"00-11-22-33-44-55", "IP":"10.0.0.5"}]})",
-         false,
-         {"Lease"},
-         R"({"Hosts":[]})"},
-        {"cDBConfigWiredWan",
-         R"({"Hosts":[{"Hostname":"", "IP":"10.0.0.6"}]})",
-         false,
-         {"Host"},
+         false, "IP", R"({"IPs":[], "Leases":[]})"},
+        {"cDBConfigLANInterface", R"({"Leases":[{"Mac":"00-11-22-33-44-55", "IP":"10.0.0.5"}]})",
+         false, "Lease", R"({"Hosts":[]})"},
+        {"cDBConfigWiredWan", R"({"Hosts":[{"Hostname":"", "IP":"10.0.0.6"}]})", false, "Host",
          "{}"},
-        {"cDBConfigHosts",
-         R"({"Hosts":[{"Hostname":"nas_1", "IP":"10.0.0.6"}]})",
-         false,
-         {"Host"},
+        {"cDBConfigHosts", R"({"Hosts":[{"Hostname":"nas_1", "IP":"10.0.0.6"}]})", false, "Host",
          "{}"},
-        {"cDBConfigLANPort",
-         R"({"VLANIDS":[{"VLANID":0}, {"VLANID":5}]})",
-         false,
-         {"VLANID"},
+        {"cDBConfigLANPort", R"({"VLANIDS":[{"VLANID":0}, {"VLANID":5}]})", false, "VLANID",
          R"({"VLANIDS":[]})"},
         // LAN interface: the VRRP groups are optional, read in order until one is refused.
-        {"cDBConfigLANInterface", noVrrp, true, {}, "{}"},
+        {"cDBConfigLANInterface", noVrrp, true, "", "{}"},
         {"cDBConfigLANInterface",
-         R"({"VRRPIPs":null, "VRRPVIP":"10.0.0.1", "VRRPVNetmask":"255.255.255.0"})",
-         true,
-         {},
+         R"({"VRRPIPs":null, "VRRPVIP":"10.0.0.1", "VRRPVNetmask":"255.255.255.0"})", true, "",
          R"({"VRRPIPs":[{"Index":1, "IP":"10.0.0.1", "Netmask":"255.255.255.0"}]})"},
         {"cDBConfigLANInterface",
-         R"({"VRRPVIP":"255.255.255.255", "VRRPVNetmask":"255.0.0.0", "VRRPPrioHigh":200})",
-         false,
-         {"VRRPVIP"},
-         R"({"VRRPPrioHigh":100})"},
-        {"cDBConfigLANInterface",
-         R"({"VRRPVIP":"10.0.0.1", "VRRPVNetmask":"x"})",
-         false,
-         {"VRRPVIP"},
+         R"({"VRRPVIP":"255.255.255.255", "VRRPVNetmask":"255.0.0.0", "VRRPPrioHigh":200})", false,
+         "VRRPVIP", R"({"VRRPPrioHigh":100})"},
+        {"cDBConfigLANInterface", R"({"VRRPVIP":"10.0.0.1", "VRRPVNetmask":"x"})", false, "VRRPVIP",
          "{}"},
-        {"cDBConfigLANInterface", R"({"MTU":1501, "VRRPID":9})", false, {"MTU"}, R"({"VRRPID":1})"},
-        {"cDBConfigLANInterface",
-         R"({"VRRPID":0, "VRRPPrioHigh":200})",
-         false,
-         {"VRRPID"},
+        {"cDBConfigLANInterface", R"({"MTU":1501, "VRRPID":9})", false, "MTU", R"({"VRRPID":1})"},
+        {"cDBConfigLANInterface", R"({"VRRPID":0, "VRRPPrioHigh":200})", false, "VRRPID",
          R"({"VRRPPrioHigh":100})"},
-        {"cDBConfigLANInterface",
-         R"({"VRRPDelay":null, "VRRPID":9, "VRRPPrioHigh":200})",
-         true,
-         {},
+        {"cDBConfigLANInterface", R"({"VRRPDelay":null, "VRRPID":9, "VRRPPrioHigh":200})", true, "",
          R"({"VRRPID":1, "VRRPPrioHigh":200})"},
-        {"cDBConfigLANInterface", R"({"VLANID":null})", false, {}, "{}"},
+        {"cDBConfigLANInterface", R"({"VLANID":null})", false, "", "{}"},
         // Wired WAN: required WAN members, then the LAN, VRRP and port groups.
-        {"cDBConfigWiredWan",
-         R"({"Enabled":null, "PortMode":null, "VLANEnabled":null})",
-         true,
-         {},
+        {"cDBConfigWiredWan", R"({"Enabled":null, "PortMode":null, "VLANEnabled":null})", true, "",
          R"({"Enabled":true, "PortMode":1})"},
-        {"cDBConfigWiredWan", R"({"PortMode":6})", false, {"PortMode"}, "{}"},
-        {"cDBConfigWiredWan",
-         R"({"DHCPMode":4, "PortMode":9, "Enabled":false})",
-         false,
-         {"DHCPMode"},
+        {"cDBConfigWiredWan", R"({"PortMode":6})", false, "PortMode", "{}"},
+        {"cDBConfigWiredWan", R"({"DHCPMode":4, "PortMode":9, "Enabled":false})", false, "DHCPMode",
          R"({"Enabled":true})"},
-        {"cDBConfigWiredWan",
-         R"({"IP":"10.0.0", "Username":"a b", "MTU":1400})",
-         false,
-         {"IP", "Username"},
-         R"({"MTU":1400})"},
-        {"cDBConfigWiredWan", R"({"Hosts":null, "VLANID":12})", true, {}, R"({"VLANID":1})"},
+        {"cDBConfigWiredWan", R"({"IP":"10.0.0", "Username":"a b", "MTU":1400})", false,
+         "IP Username", R"({"MTU":1400})"},
+        {"cDBConfigWiredWan", R"({"Hosts":null, "VLANID":12})", true, "", R"({"VLANID":1})"},
         // Wireless WAN: group 2 is marked by four members; the rest may be missing.
-        {"cDBConfigWirelessWan",
-         R"({"APN":null, "AuthMode":5, "StatusPollInterval":30})",
-         true,
-         {},
+        {"cDBConfigWirelessWan", R"({"APN":null, "AuthMode":5, "StatusPollInterval":30})", true, "",
          R"({"AuthMode":0, "StatusPollInterval":30})"},
-        {"cDBConfigWirelessWan",
-         R"({"AuthMode":null, "UseProviderDNS":null})",
-         true,
-         {},
+        {"cDBConfigWirelessWan", R"({"AuthMode":null, "UseProviderDNS":null})", true, "",
          R"({"AuthMode":0, "UseProviderDNS":false})"},
-        {"cDBConfigWirelessWan",
-         R"({"DNS2":null, "StatusPollInterval":30})",
-         false,
-         {"DNS2"},
+        {"cDBConfigWirelessWan", R"({"DNS2":null, "StatusPollInterval":30})", false, "DNS2",
          R"({"StatusPollInterval":60})"},
-        {"cDBConfigWirelessWan",
-         R"({"StatusPollInterval":4, "EnableDiversity":false})",
-         false,
-         {"StatusPollInterval"},
-         R"({"EnableDiversity":true})"},
-        {"cDBConfigWirelessWan",
-         R"({"OperatorSelectionMode":3, "ProviderConfigurationMode":2})",
-         true,
-         {},
-         R"({"OperatorSelectionMode":0, "ProviderConfigurationMode":0})"},
-        {"cDBConfigWirelessWan", R"({"MobilePin":"12345678901"})", false, {"MobilePin"}, "{}"},
-        {"cDBConfigWirelessWan", R"({"MobilePin":"12a4"})", false, {"MobilePin"}, "{}"},
-        {"cDBConfigWirelessWan",
-         R"({"Operators":[{"Index":1, "Operator":"1234567"}]})",
-         false,
-         {},
+        {"cDBConfigWirelessWan", R"({"StatusPollInterval":4, "EnableDiversity":false})", false,
+         "StatusPollInterval", R"({"EnableDiversity":true})"},
+        {"cDBConfigWirelessWan", R"({"OperatorSelectionMode":3, "ProviderConfigurationMode":2})",
+         true, "", R"({"OperatorSelectionMode":0, "ProviderConfigurationMode":0})"},
+        {"cDBConfigWirelessWan", R"({"MobilePin":"12345678901"})", false, "MobilePin", "{}"},
+        {"cDBConfigWirelessWan", R"({"Operators":[{"Index":1, "Operator":"1234567"}]})", false, "",
          R"({"Operators":[]})"},
         // The MAC table's ranges may not exceed 1000 together.
-        {"cDBConfigMacTable",
-         R"({"Macs":[{"Mac":"00:11:22:33:44:55", "Range":600, "Ports":1},
-                     {"Mac":"00:11:22:33:44:66", "Range":500, "Ports":2}]})",
-         false,
-         {"Range"},
-         R"({"Macs":[{"Mac":"00:11:22:33:44:55", "Range":600, "Ports":1},
-                     {"Mac":"00:11:22:33:44:66", "Range":500, "Ports":2}]})"},
+        {"cDBConfigMacTable", tooMuch, false, "Range", tooMuch},
         {"cDBConfigMacTable",
          R"({"Macs":[{"Mac":"00:11:22:33:44:55", "Range":600, "Ports":7},
                      {"Mac":"00:11:22:33:44:66", "Range":400, "Ports":2}]})",
-         true,
-         {},
-         "{}"},
-        {"cDBConfigMacTable",
-         R"({"Macs":[{"Mac":"00:11:22:33:44:55", "Range":1001, "Ports":1}]})",
-         false,
-         {"Mac"},
-         "{}"},
+         true, "", "{}"},
+        {"cDBConfigMacTable", R"({"Macs":[{"Mac":"00:11:22:33:44:55", "Range":1001, "Ports":1}]})",
+         false, "Mac", "{}"},
         // Single fields with their own rules.
-        {"cDBConfigVLAN",
-         R"({"VLANTable":[{"VLANID":7, "VLANMask":300}]})",
-         true,
-         {},
+        {"cDBConfigVLAN", R"({"VLANTable":[{"VLANID":7, "VLANMask":300}]})", true, "",
          R"({"VLANTable":[{"VLANID":7, "VLANMask":44}]})"},
-        {"cDBConfigSpanningTree", R"({"MaxHops":256})", false, {"MaxHops"}, "{}"},
-        {"cDBConfigSpanningTree",
-         R"({"MaxHops":0, "HelloTime":11})",
-         false,
-         {"HelloTime"},
-         R"({"MaxHops":0})"},
-        {"cDBConfigWanRoute", R"({"RouteType":3})", false, {"RouteType"}, "{}"},
-        {"cDBConfigWanRoute", R"({"Gateway":"10.0.0.256"})", false, {"Gateway"}, "{}"},
-        {"cDBConfigWanSetup", R"({"WanMode":0})", false, {"WanMode"}, "{}"},
-        {"cDBConfigGsmProvider",
-         R"({"NetID":"1234567", "AuthMode":2})",
-         false,
-         {"NetID", "AuthMode"},
+        {"cDBConfigSpanningTree", R"({"MaxHops":0, "HelloTime":11, "Protocol":4})", false,
+         "HelloTime Protocol", R"({"MaxHops":0})"},
+        {"cDBConfigWanRoute", R"({"RouteType":3})", false, "RouteType", "{}"},
+        {"cDBConfigWanRoute", R"({"Gateway":"10.0.0.256"})", false, "Gateway", "{}"},
+        {"cDBConfigWanSetup", R"({"WanMode":0})", false, "WanMode", "{}"},
+        {"cDBConfigGsmProvider", R"({"NetID":"1234567", "AuthMode":2})", false, "NetID AuthMode",
          "{}"},
-        {"cDBConfigDataVolume",
-         R"({"ResetMode":3, "DueDate":31})",
-         false,
-         {"ResetMode"},
+        {"cDBConfigDataVolume", R"({"ResetMode":3, "DueDate":31})", false, "ResetMode",
          R"({"DueDate":31})"},
     };
     for (const auto& c : cases) {
@@ -463,9 +348,12 @@ TEST(LanWanItems, JsonGroupsListsAndPoolRules) {
         item->ToJSON(root, false);
         Apply(root["Data"], J(goodLists));  // members a class lacks are ignored
         Apply(root["Data"], J(c.changes));
+        bool ok = false;
         std::set<std::string> rejected;
-        EXPECT_EQ(item->FromJSON(StyledJson(root), rejected), c.ok);
-        EXPECT_EQ(rejected, c.rejected);
+        std::istringstream keys(c.rejected);
+        for (std::string key; keys >> key;) rejected.insert(key);
+        EXPECT_EQ(Load(*item, StyledJson(root), ok), rejected);
+        EXPECT_EQ(ok, c.ok);
         Json::Value holds = J(c.holds), data = DataOf(*item);
         for (const auto& key : holds.getMemberNames())
             EXPECT_EQ(data[key].toStyledString(), holds[key].toStyledString()) << key;
@@ -479,38 +367,26 @@ TEST(LanWanItems, Setters) {
     cDBConfigLANPort port;
     cDBConfigMacTable macs;
     cDBConfigWirelessWan wireless;
-    cDBConfigWanRoute route;
     cDBConfigVLAN vlan;
     const kora::s_socket_addr a = kora::s_socket_addr::FromIP(kNet1), none,
                               all = kora::s_socket_addr::FromIP(0xffffffffu);
     const AddressPair pair(a, kora::s_socket_addr::FromIP(kMask24));
     const std::string mac = "00:11:22:33:44:55";
-    struct Case {
-        const char* what;
-        std::function<bool()> set;
-        bool accepted;
-    };
-    const std::vector<Case> cases = {
-        {"VLAN 4094", [&] { return li.SetVLANID(4094); }, true},
-        {"VLAN 65536+1", [&] { return li.SetVLANID(65537); }, false},
+    RunSetters({
+        {"VLAN 65536+2", [&] { return li.SetVLANID(65538); }, false},
         {"lease time 59", [&] { return li.SetDHCPLeaseTime(59); }, false},
-        {"lease time 604800", [&] { return li.SetDHCPLeaseTime(604800); }, true},
         {"pool start 0.0.0.0", [&] { return li.SetDHCPPoolStart(none); }, false},
         {"pool end broadcast", [&] { return li.SetDHCPPoolEnd(all); }, false},
         {"VRRP priority 255", [&] { return li.SetVRRPPrio(255); }, false},
-        {"VRRP mode 2", [&] { return li.SetVRRPPrioMode(2); }, true},
-        {"address 0.0.0.0", [&] { return li.SetIPByIndex(1, AddressPair(none, a)); }, false},
         {"address", [&] { return li.SetIPByIndex(4, pair); }, true},
         {"lease to broadcast", [&] { return li.SetLeaseByIndex(mac, all); }, false},
         {"lease", [&] { return li.SetLeaseByIndex(mac, a); }, true},
-        {"host without name", [&] { return li.SetHostByIndex("", a); }, false},
         {"VRRP pair index 2", [&] { return li.SetVRRPIPByIndex(2, pair); }, false},
         {"VRRP pair broadcast", [&] { return li.SetVRRPIPByIndex(1, AddressPair(all, a)); }, false},
         {"VRRP pair", [&] { return li.SetVRRPIPByIndex(1, pair); }, true},
         {"member VLAN 0", [&] { return port.AddVLANID(0); }, false},
         {"member VLAN 65536+10", [&] { return port.AddVLANID(65546); }, false},
         {"egress mode adds", [&] { return port.SetEgressModeByVLANID(10, 0); }, true},
-        {"MAC range 0", [&] { return macs.SetEntryByIndex(mac, 0, 1); }, false},
         {"MAC range 65536+5", [&] { return macs.SetEntryByIndex(mac, 65541, 1); }, false},
         {"MAC ports 256+1", [&] { return macs.SetEntryByIndex(mac, 5, 257); }, false},
         {"MAC bad address", [&] { return macs.SetEntryByIndex("00:11:22:33:44", 5, 1); }, false},
@@ -518,20 +394,15 @@ TEST(LanWanItems, Setters) {
         {"operator selection 9 ignored", [&] { return wireless.SetOperatorSelectionMode(9); },
          true},
         {"provider mode 2 ignored", [&] { return wireless.SetProviderConfigurationMode(2); }, true},
-        {"poll 301", [&] { return wireless.SetNetworkStatusPollInterval(301); }, false},
-        {"operator code 7 digits", [&] { return wireless.SetOperatorByIndex(1, "1234567"); },
-         false},
-        {"route type 3", [&] { return route.SetRouteType(3); }, false},
         {"VLAN mask", [&] { return vlan.SetVLANByIndex(70000, 0xff); }, true},
-    };
-    for (const auto& c : cases) EXPECT_EQ(c.set(), c.accepted) << c.what;
+    });
     std::set<unsigned> indexes;
     li.GetVRRPIPIndexList(indexes);
     EXPECT_EQ(indexes, std::set<unsigned>{1});
     EXPECT_EQ(li.GetVRRPIPByIndex(2), AddressPair());
     EXPECT_EQ(li.GetIPByIndex(4), pair);
     EXPECT_EQ(li.GetLeaseByIndex("00:11:22:33:44:66"), none);
-    EXPECT_EQ(li.GetVLANID(), 4094);
+    EXPECT_EQ(li.GetVLANID(), 1);  // not 2: checked before it is narrowed
     EXPECT_EQ(port.GetEgressModeByVLANID(10), 2);
     EXPECT_EQ(port.GetEgressModeByVLANID(11), 0);
     EXPECT_EQ(macs.GetEntryByIndex(mac), cDBConfigMacTable::Entry(5, 7));
@@ -548,10 +419,8 @@ TEST(LanWanItems, FeatureDependentRules) {
         cDBConfigMacTable macs;
         cDBConfigWirelessWan wireless;
         EXPECT_EQ(macs.SetEntryByIndex(mac, 1, 3), present);
-        EXPECT_TRUE(macs.SetEntryByIndex(mac, 1, 7));
         EXPECT_FALSE(macs.SetEntryByIndex(mac, 1, 8));
         EXPECT_EQ(wireless.SetNetMode(3), present);
-        EXPECT_TRUE(wireless.SetNetMode(2));
         EXPECT_FALSE(wireless.SetNetMode(4));
     }
 }
@@ -569,7 +438,6 @@ TEST(LanWanItems, KeysLinksInfoAndText) {
     li.GetInfo(info);
     EXPECT_EQ(info["IP"], "10.0.0.1");
     EXPECT_EQ(info["Netmask"], "255.0.0.0");
-    EXPECT_TRUE(li.HasKey());
     EXPECT_EQ(li.GetKey(), "1");
 
     cDBConfigLANPort port;
@@ -592,8 +460,6 @@ TEST(LanWanItems, KeysLinksInfoAndText) {
     cDBConfigWan wan;
     std::set<std::string> links;
     EXPECT_FALSE(wan.HasLinks());
-    wan.GetLinks(links);
-    EXPECT_TRUE(links.empty());
     wan.SetStartUpWanSetup("Backup");
     EXPECT_TRUE(wan.HasLinks());
     wan.GetLinks(links);
@@ -627,18 +493,12 @@ TEST(LanWanItems, KeysLinksInfoAndText) {
     };
     for (const auto& t : texts) EXPECT_EQ(t.first, t.second);
     // Stored route types outside the setter's rule are still named.
-    kora::cSerializeBuffer b =
-        Wire().Version(1).Str("r").Str("/").Addr(0).Addr(0).Addr(0).U8(9).Buffer();
-    ASSERT_EQ(route.Deserialize(b), 1);
+    ASSERT_EQ(ReadStored(route, Wire().Version(1).Str("r").Str("/").Addr(0).Addr(0).Addr(0).U8(9)),
+              1);
     EXPECT_NE(route.ToString("").find("Type:UNKNOWN(9)"), std::string::npos);
 }
 
 TEST(LanWanItems, JsonOutput) {
-    // The VRRP pair is always one element, even unset.
-    cDBConfigLan lan;
-    Json::Value data = DataOf(lan);
-    EXPECT_EQ(data["VRRPIPs"].toStyledString(),
-              J(R"([{"Index":1, "IP":"0.0.0.0", "Netmask":"0.0.0.0"}])").toStyledString());
     // Secrets are masked on request; the wired port's switch and mode lead the text.
     cDBConfigWiredWan wired;
     ASSERT_TRUE(wired.SetPPPUsername("me"));
