@@ -440,7 +440,7 @@ bool ChannelImpl::ParseFrames(size_t& budgetMsgs, size_t& budgetBytes, std::stri
 }
 
 bool ChannelImpl::Route(bool byWorker, std::string& error) {
-    std::vector<Entry> entries;
+    std::vector<Entry>& entries = routed;  // reused: the steady path allocates nothing
     bool ok = true;
     {
         std::lock_guard<std::mutex> g(lock);
@@ -499,6 +499,7 @@ bool ChannelImpl::Route(bool byWorker, std::string& error) {
         std::lock_guard<std::mutex> g(lock);
         queuedMsgs = queuedBytes = 0;
     }
+    entries.clear();
     return ok;
 }
 

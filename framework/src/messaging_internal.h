@@ -62,6 +62,7 @@ bool DecodeFrame(InputBlock* block, size_t offset, uint32_t size, cMsg& msg, std
 cSerializeBuffer& EncodeBuffer();
 
 struct ChannelImpl;
+struct Entry;
 struct ServiceCore;
 struct ClientLink;
 
@@ -146,6 +147,7 @@ struct ChannelImpl {
     size_t inStart = 0, inEnd = 0;
     std::vector<cMsg> frames;          // parsed by one read, reused
     std::vector<uint32_t> frameSizes;  // their sizes
+    std::vector<Entry> routed;         // what one read hands to the delivery queue
     // When the first bytes of a frame that is not complete yet arrived (steady
     // clock, ns; 0 when none is pending). Read by the deadline sweep.
     std::atomic<int64_t> partialSince{0};

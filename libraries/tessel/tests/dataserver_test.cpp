@@ -1,10 +1,9 @@
 // cDataServer over the in-process transport: the dispatch table, the channel
 // registry, notifications, dump cycles and the snapshot rule.
 #include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -539,8 +538,8 @@ TEST(DataServer, AFeatureListNobodyAskedForIsNeverRead) {
         kora::cSerializeBuffer before;
         list.Serialize(before);
         cDBFeatureList::AddFeature("Injected");
-        const std::string injected = RawFrame(2, "DB::NOSUCHREQ", &list) +
-                                     RawFrame(3, kMsgGetItemReq, &list);
+        const std::string injected =
+            RawFrame(2, "DB::NOSUCHREQ", &list) + RawFrame(3, kMsgGetItemReq, &list);
         list.Deserialize(before);  // back as it was
         ASSERT_FALSE(cDBFeatureList::HasFeature("Injected"));
 
