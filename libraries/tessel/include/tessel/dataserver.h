@@ -17,11 +17,12 @@
 
 #include "kora/kora.h"
 #include "tessel/dataserver_host.h"
+#include "tessel/export.h"
 #include "tessel/item.h"
 
 namespace tessel {
 
-class cDataServer : public kora::IGarbageCollectable, public kora::cMessageSink {
+class TESSEL_API cDataServer : public kora::IGarbageCollectable, public kora::cMessageSink {
   public:
     // With a null host, the service itself is used when it implements IDataServer.
     cDataServer(kora::cService* service, IDataServer* protocol);

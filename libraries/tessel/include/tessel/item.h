@@ -15,6 +15,7 @@
 #include "kora/serialize.h"
 #include "kora/types.h"
 #include "tessel/access.h"
+#include "tessel/export.h"
 
 namespace tessel {
 
@@ -32,7 +33,7 @@ enum JsonKind : unsigned {
 
 constexpr unsigned kMaxItemNameLength = 30;
 
-class cDBItem : public kora::ISerialize {
+class TESSEL_API cDBItem : public kora::ISerialize {
   public:
     cDBItem() = default;
     cDBItem(const std::string& name, const std::string& directory);
@@ -100,8 +101,8 @@ class cDBItem : public kora::ISerialize {
 };
 
 // Parses JSON text without comments into `root`; false on any syntax error.
-bool ParseJson(const std::string& text, Json::Value& root);
+TESSEL_API bool ParseJson(const std::string& text, Json::Value& root);
 // Styled (indented, one member per line) text of a JSON value.
-std::string StyledJson(const Json::Value& value);
+TESSEL_API std::string StyledJson(const Json::Value& value);
 
 }  // namespace tessel
