@@ -352,6 +352,11 @@ TEST_F(Messaging, AThreadTakingTheDispatchLockInALoopDoesNotStarveDelivery) {
         kora::cMsg req(kEchoThenPush), reply;
         req.AssignObject(NewString("x"));
         ASSERT_TRUE(client.SendSync(req, reply, 5000, kEchoResp));
+        if (i == 0) {
+            // The push follows the answer on the wire and waits while the lock is held.
+            EXPECT_TRUE(WaitUntil([&] { return svc.PendingMessages() >= 1; }));
+            EXPECT_EQ(client.journal.Count(kPush), 0u);
+        }
     }
     // Each push follows its answer and waits while the lock is held, but is
     // delivered before the lock is taken again.

@@ -256,29 +256,6 @@ TEST_F(Messaging, PeerThatStopsReadingIsDisconnected) {
     ::close(fd);
 }
 
-TEST_F(Messaging, MessagesAfterAReplyWaitForTheDispatchLock) {
-    ASSERT_GT(Spawn({"server", m_dir, "echo"}, "ready"), 0);
-    kora::cService svc("client");
-    TestClient client(&svc, "echo", "hal");
-    ASSERT_TRUE(Up(svc, client));
-    bool replied = false, queued = false;
-    size_t pushesWhileHeld = 1;
-    std::thread caller([&] {
-        kora::cDispatchLock guard = svc.LockDispatch();
-        kora::cMsg req(kEchoThenPush), reply;
-        req.AssignObject(NewString("x"));
-        replied = client.SendSync(req, reply, 5000, kEchoResp);
-        // The push follows the reply on the wire; it must stay queued meanwhile.
-        queued = WaitUntil([&] { return svc.PendingMessages() >= 1; });
-        pushesWhileHeld = client.journal.Count(kPush);
-    });
-    caller.join();
-    EXPECT_TRUE(replied);
-    EXPECT_TRUE(queued);
-    EXPECT_EQ(pushesWhileHeld, 0u);
-    EXPECT_TRUE(client.journal.WaitFor(kPush, 1));
-}
-
 // Sends a request from its connect handler, as a client registering on connect does.
 class EagerClient : public TestClient {
   public:

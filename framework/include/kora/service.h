@@ -18,11 +18,13 @@
 // moment.
 //
 // A thread waiting in SendSync reads its own connection while it waits (the
-// workers leave that connection alone meanwhile), so a reply reaches it without
+// workers leave that connection alone meanwhile, and the connecting end's socket
+// blocks, so the waiter sleeps in recv itself), so a reply reaches it without
 // passing through another thread; replies for other waiters it reads are handed
-// over, other frames are queued. Sends are written directly by the sending thread
-// when the connection's output queue is empty; only what the socket does not take
-// at once waits for a worker.
+// over, other frames are queued. Connections are registered edge-triggered: a
+// worker that read a connection leaves nothing to re-arm. Sends are written directly by the sending
+// thread when the connection's output queue is empty; only what the socket does not take at once
+// waits for a worker.
 //
 // Messages of one service are delivered one at a time, so a sink that waits in
 // SendSync for a service served by the same cService waits in vain (the request
