@@ -180,8 +180,7 @@ void ChannelImpl::UpdateMaskLocked() {
 
 bool ChannelImpl::UnderResumeLocked() const {
     if (!core) return true;
-    const cServiceLimits l = core->Limits();
-    return queuedMsgs <= l.maxQueuedMessages / 2 && queuedBytes <= l.maxQueuedBytes / 2;
+    return queuedMsgs <= core->maxQueuedMessages / 2 && queuedBytes <= core->maxQueuedBytes / 2;
 }
 
 void ChannelImpl::Delivered(uint32_t bytes) {
@@ -332,11 +331,11 @@ ReadStatus ChannelImpl::ReadAndRoute(bool byWorker, bool blockFirst) {
     size_t total = 0;
     // What the delivery queue may still take from this channel.
     size_t budgetMsgs, budgetBytes;
-    const cServiceLimits l = core->Limits();
+    const size_t maxMsgs = core->maxQueuedMessages, maxBytes = core->maxQueuedBytes;
     {
         std::lock_guard<std::mutex> g(lock);
-        budgetMsgs = queuedMsgs < l.maxQueuedMessages ? l.maxQueuedMessages - queuedMsgs : 0;
-        budgetBytes = queuedBytes < l.maxQueuedBytes ? l.maxQueuedBytes - queuedBytes : 0;
+        budgetMsgs = queuedMsgs < maxMsgs ? maxMsgs - queuedMsgs : 0;
+        budgetBytes = queuedBytes < maxBytes ? maxBytes - queuedBytes : 0;
     }
     // Frames left unparsed by a pause come first.
     if (block && inEnd > inStart && !ParseFrames(budgetMsgs, budgetBytes, error))
@@ -387,7 +386,8 @@ ReadStatus ChannelImpl::ReadAndRoute(bool byWorker, bool blockFirst) {
             if (partialSince.load() == 0) {
                 const int64_t now = NowNs();
                 partialSince.store(now);
-                core->ScheduleSweep(Clock::now() + std::chrono::milliseconds(l.frameDeadlineMs));
+                core->ScheduleSweep(Clock::now() +
+                                    std::chrono::milliseconds(core->frameDeadlineMs.load()));
             }
         } else {
             partialSince.store(0);

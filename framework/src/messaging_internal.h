@@ -299,6 +299,10 @@ struct ServiceCore : std::enable_shared_from_this<ServiceCore> {
         std::lock_guard<std::mutex> g(limitLock);
         return limits;
     }
+    // The limits every read consults, readable without the lock.
+    std::atomic<size_t> maxQueuedMessages{cServiceLimits().maxQueuedMessages};
+    std::atomic<size_t> maxQueuedBytes{cServiceLimits().maxQueuedBytes};
+    std::atomic<unsigned> frameDeadlineMs{cServiceLimits().frameDeadlineMs};
     cTraceLimiter peerErrors, peerInfo;
 
     std::mutex chLock;

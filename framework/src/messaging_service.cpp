@@ -97,6 +97,9 @@ void cService::SetLimits(const cServiceLimits& limits) {
     if (m_core->limits.maxQueuedMessages == 0) m_core->limits.maxQueuedMessages = 1;
     if (m_core->limits.maxQueuedBytes == 0) m_core->limits.maxQueuedBytes = 1;
     if (m_core->limits.frameDeadlineMs == 0) m_core->limits.frameDeadlineMs = 1;
+    m_core->maxQueuedMessages = m_core->limits.maxQueuedMessages;
+    m_core->maxQueuedBytes = m_core->limits.maxQueuedBytes;
+    m_core->frameDeadlineMs = m_core->limits.frameDeadlineMs;
 }
 
 cServiceLimits cService::Limits() const {
