@@ -43,14 +43,13 @@ TEST_F(Messaging, AcceptRestsWhileDescriptorsRunOutAndServesTheWaitingClientAfte
     // Fill the descriptor table, below a limit kept low so that it fills fast.
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    const int probe = ::dup(0);
-    ASSERT_GE(probe, 0);
-    ::close(probe);
+    const int source = ::open("/dev/null", O_RDONLY | O_CLOEXEC);  // standard input may be closed
+    ASSERT_GE(source, 0);
     rlimit low = saved;
-    low.rlim_cur = rlim_t(probe) + 16;
+    low.rlim_cur = rlim_t(source) + 16;
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
     std::vector<int> fillers;
-    for (int fd; (fd = ::dup(0)) >= 0;) fillers.push_back(fd);
+    for (int fd; (fd = ::dup(source)) >= 0;) fillers.push_back(fd);
 
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
@@ -60,6 +59,7 @@ TEST_F(Messaging, AcceptRestsWhileDescriptorsRunOutAndServesTheWaitingClientAfte
     const size_t failures = TraceCount("accept");
 
     for (int fd : fillers) ::close(fd);
+    ::close(source);
     ::setrlimit(RLIMIT_NOFILE, &saved);
     // One record for the whole episode, not one per failed attempt.
     EXPECT_GE(failures, 1u);
