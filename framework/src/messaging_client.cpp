@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <set>
 
 #include "kora/helper.h"
 #include "messaging_internal.h"
@@ -23,8 +24,9 @@ unsigned NextPause(unsigned pause) {
     return std::min(kLongestPauseMs, std::max(kFirstPauseMs, pause * 2));
 }
 
-// A connected, non-blocking socket to the service, or -1.
-int ConnectTo(const ServiceCore& own, const std::string& serviceName) {
+// A connected socket to the service, or -1 (with the reason in `why` when it
+// was refused rather than not there).
+int ConnectTo(const ServiceCore& own, const std::string& serviceName, std::string& why) {
     if (std::shared_ptr<ServiceCore> local = FindInProcess(serviceName)) {
         int pair[2];
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0)
@@ -34,6 +36,10 @@ int ConnectTo(const ServiceCore& own, const std::string& serviceName) {
             return -1;
         }
         return pair[0];
+    }
+    if (!TrustedRuntimeDir(own.runtimeDir, why)) {
+        why = "runtime directory " + own.runtimeDir + " not trusted: " + why;
+        return -1;
     }
     const std::string path = own.runtimeDir + "/" + serviceName + ".sock";
     sockaddr_un addr{};
@@ -66,11 +72,13 @@ void ClientLink::TryConnect(uint64_t attemptGen) {
     std::shared_ptr<ServiceCore> c = core.lock();
     if (!c || c->closed) return;
     std::string target;
+    std::set<uint32_t> trusted;
     cMsg hello;
     {
         std::lock_guard<std::mutex> g(lock);
         if (!started || gen != attemptGen || channel) return;
         target = serviceName;
+        trusted = trustedUsers;
         hello.SetName(clientOnConnectName);
         s_peerinfo* info = New<s_peerinfo>();
         if (info) {
@@ -84,7 +92,23 @@ void ClientLink::TryConnect(uint64_t attemptGen) {
         }
         hello.AssignObject(info);
     }
-    int fd = ConnectTo(*c, target);
+    std::string why;
+    int fd = ConnectTo(*c, target, why);
+    if (fd >= 0) {
+        // Nothing is sent before the serving process is known to be one this
+        // client may talk to: root, this user, or a user it was told to trust.
+        cPeerCredentials server;
+        FillCredentials(fd, server);
+        const bool trustedServer = server.known && (server.uid == 0 || server.uid == ::geteuid() ||
+                                                    trusted.count(server.uid));
+        if (!trustedServer) {
+            why = FormatString("served by user %u, which is not trusted", server.uid);
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    if (!why.empty())
+        PeerTrace(c.get(), 1, "not connecting", clientName + " to " + target + ": " + why);
     Ref<cChannel> ch;
     if (fd >= 0) ch = c->AddChannel(fd, false, shared_from_this());
     // The announcement goes first, before anything the client sends.
@@ -152,20 +176,34 @@ cServiceClient::cServiceClient(cService* service, const std::string& clientName,
     m_link->clientOnConnectName = clientOnConnectName;
 }
 
-cServiceClient::~cServiceClient() { Detach(); }
+cServiceClient::~cServiceClient() {
+    Detach();
+}
 
 void cServiceClient::Detach() {
     cServiceClient::Stop();
     // Once no delivery runs, nothing reaches this object any more.
     std::shared_ptr<detail::ServiceCore> core = m_link->core.lock();
-    std::unique_lock<std::recursive_mutex> d;
-    if (core) d = std::unique_lock<std::recursive_mutex>(core->dispatchLock);
-    std::lock_guard<std::mutex> g(m_link->lock);
-    m_link->client = nullptr;
+    if (core) core->LockDispatchMutex();
+    {
+        std::lock_guard<std::mutex> g(m_link->lock);
+        m_link->client = nullptr;
+    }
+    if (core) core->UnlockDispatchMutex();
 }
 
 bool cServiceClient::ProcessMsg(cMsg& msg) {
-    if (cChannel* ch = msg.Channel()) return ch->Impl().link == m_link && DispatchMessage(msg);
+    if (cChannel* ch = msg.Channel()) {
+        if (ch->Impl().link != m_link) return false;
+        // The client's own connection events come from its service, never from the peer.
+        if (msg.FromPeer() &&
+            (msg.Name() == m_link->onConnectName || msg.Name() == m_link->onCloseName)) {
+            detail::PeerTrace(ch->Impl().core.get(), 1, "connection event from the peer, dropped",
+                              msg.Name());
+            return true;
+        }
+        return DispatchMessage(msg);
+    }
     if (msg.Name() == m_link->onConnectName) {
         OnConnect();
         DispatchMessage(msg);
@@ -199,6 +237,11 @@ void cServiceClient::Stop() {
         ch = std::move(m_link->channel);
     }
     if (ch) ch->Impl().CloseNow("client stopped");
+}
+
+void cServiceClient::TrustServerUser(uint32_t uid) {
+    std::lock_guard<std::mutex> g(m_link->lock);
+    m_link->trustedUsers.insert(uid);
 }
 
 void cServiceClient::SetPeerinfoToBeSent(s_peerinfo& info) {

@@ -1,5 +1,6 @@
 // The core of a service: worker threads, the epoll set, the delivery queue,
 // dispatching to sinks, timers, accepting, and the in-process registry.
+#include <fcntl.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -35,7 +36,50 @@ Registry& registry() {
 
 std::atomic<uint32_t> g_nextChannelId{kFirstChannelId};
 
+// Pause of the listener after accept ran out of descriptors: starts short,
+// doubles while it goes on.
+constexpr unsigned kFirstAcceptPauseMs = 50;
+constexpr unsigned kLongestAcceptPauseMs = 2000;
+
+// Channels read per worker turn from the list of channels to read again.
+constexpr size_t kReadyPerTurn = 8;
+
 }  // namespace
+
+void PeerTrace(ServiceCore* core, int level, const std::string& text, const std::string& detail) {
+    // Errors and chatter are limited apart, so that connection chatter cannot
+    // use up the allowance of the errors.
+    static cTraceLimiter orphanErrors, orphanInfo;  // for channels whose service is gone
+    cTraceLimiter& limiter = core ? (level >= 1 ? core->peerErrors : core->peerInfo)
+                                  : (level >= 1 ? orphanErrors : orphanInfo);
+    size_t held = 0;
+    if (!limiter.Allow(held)) return;
+    if (held)
+        KORA_TRACE(level, text,
+                   FormatString("%s (%zu similar records held back)", detail.c_str(), held));
+    else
+        KORA_TRACE(level, text, detail);
+}
+
+// ---- the delivery ring ----
+
+void EntryRing::push_back(Entry&& e) {
+    if (m_count == m_slots.size()) {
+        std::vector<Entry> grown(std::max<size_t>(16, m_slots.size() * 2));
+        for (size_t i = 0; i < m_count; ++i)
+            grown[i] = std::move(m_slots[(m_head + i) % m_slots.size()]);
+        m_slots.swap(grown);
+        m_head = 0;
+    }
+    m_slots[(m_head + m_count) % m_slots.size()] = std::move(e);
+    ++m_count;
+}
+
+void EntryRing::pop_front() {
+    m_slots[m_head] = Entry();
+    m_head = (m_head + 1) % m_slots.size();
+    --m_count;
+}
 
 bool AddToEpoll(int epfd, int fd, uint32_t events, uint64_t tag) {
     epoll_event ev{};
@@ -56,16 +100,45 @@ void Drain(int fd) {
     (void)n;  // nothing to read is fine
 }
 
-// Creates every missing directory of `path`.
-bool MakeDirectories(const std::string& path, mode_t mode) {
-    if (path.empty()) return false;
-    for (size_t pos = 1; pos <= path.size(); ++pos) {
-        if (pos != path.size() && path[pos] != '/') continue;
-        std::string part = path.substr(0, pos);
-        if (::mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return false;
-    }
+bool TrustedRuntimeDir(const std::string& path, std::string& why) {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (::lstat(path.c_str(), &st) != 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        why = "not a directory";
+        return false;
+    }
+    if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+        why = FormatString("owned by user %u", static_cast<unsigned>(st.st_uid));
+        return false;
+    }
+    if (st.st_mode & S_IWOTH) {
+        why = "writable by others";
+        return false;
+    }
+    return true;
+}
+
+bool PrepareRuntimeDir(const std::string& path, std::string& why) {
+    if (path.empty() || path[0] != '/') {
+        why = "not an absolute path";
+        return false;
+    }
+    // Missing parents are made for this user alone too.
+    for (size_t pos = 1; pos < path.size(); ++pos) {
+        if (path[pos] != '/') continue;
+        if (::mkdir(path.substr(0, pos).c_str(), 0700) != 0 && errno != EEXIST) {
+            why = std::strerror(errno);
+            return false;
+        }
+    }
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        why = std::strerror(errno);
+        return false;
+    }
+    return TrustedRuntimeDir(path, why);
 }
 
 bool ValidServiceName(const std::string& name) {
@@ -133,7 +206,17 @@ Ref<cChannel> ServiceCore::AddChannel(int fd, bool served, std::shared_ptr<Clien
     do id = g_nextChannelId++;
     while (id < kFirstChannelId);
     auto impl = std::make_unique<ChannelImpl>(id, fd, served, shared_from_this(), std::move(link));
-    FillCredentials(fd, impl->peer);
+    FillCredentials(fd, impl->creds);
+    if (impl->creds.known) {
+        impl->peer.Pid = impl->creds.pid;
+        impl->peer.Uid = impl->creds.uid;
+        impl->peer.Gid = impl->creds.gid;
+    }
+    if (!served) {
+        // The connecting end sleeps in recv while it waits for an answer.
+        const int flags = ::fcntl(fd, F_GETFL);
+        impl->blocking = flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+    }
     Ref<cChannel> ch = Ref<cChannel>::Adopt(New<cChannel>(std::move(impl)));
     if (!ch) {
         ::close(fd);
@@ -141,7 +224,13 @@ Ref<cChannel> ServiceCore::AddChannel(int fd, bool served, std::shared_ptr<Clien
     }
     {
         std::lock_guard<std::mutex> g(chLock);
-        if (!closed) channels[id] = ch;
+        if (!closed) {
+            channels[id] = ch;
+            if (served) {
+                ++servedCount;
+                ++perUser[ch->Impl().creds.uid];
+            }
+        }
     }
     if (closed || (served && !WatchChannel(ch))) {
         ch->Impl().CloseNow("service closing");
@@ -154,12 +243,12 @@ bool ServiceCore::WatchChannel(const Ref<cChannel>& ch) {
     ChannelImpl& impl = ch->Impl();
     std::lock_guard<std::mutex> g(impl.lock);
     if (impl.fd < 0) return false;
-    const uint32_t want = EPOLLIN | EPOLLRDHUP;
-    if (!AddToEpoll(epfd, impl.fd, want | EPOLLONESHOT, impl.id)) return false;
+    uint32_t want = EPOLLET;
+    if (impl.reader != ChannelImpl::Reader::Waiter) want |= EPOLLIN | EPOLLRDHUP;
+    if (!impl.out.empty()) want |= EPOLLOUT;
+    if (!AddToEpoll(epfd, impl.fd, want, impl.id)) return false;
     impl.watched = true;
-    impl.armed = true;
-    impl.armedMask = want;
-    impl.UpdateArmLocked();  // output queued before watching
+    impl.mask = want;
     return true;
 }
 
@@ -169,13 +258,90 @@ Ref<cChannel> ServiceCore::FindChannel(uint32_t id) {
     return it == channels.end() ? Ref<cChannel>() : it->second;
 }
 
-void ServiceCore::RemoveChannel(uint32_t id) {
+void ServiceCore::RemoveChannel(ChannelImpl& impl) {
     Ref<cChannel> gone;
     std::lock_guard<std::mutex> g(chLock);
-    auto it = channels.find(id);
+    auto it = channels.find(impl.id);
     if (it == channels.end()) return;
     gone = std::move(it->second);
     channels.erase(it);
+    if (impl.served) {
+        --servedCount;
+        auto u = perUser.find(impl.creds.uid);
+        if (u != perUser.end() && --u->second == 0) perUser.erase(u);
+    }
+}
+
+bool ServiceCore::AdmitServed(const cPeerCredentials& creds) {
+    const cServiceLimits l = Limits();
+    std::lock_guard<std::mutex> g(chLock);
+    if (servedCount >= l.maxConnections) return false;
+    if (creds.known && creds.uid != ::geteuid()) {
+        auto u = perUser.find(creds.uid);
+        if (u != perUser.end() && u->second >= l.maxConnectionsPerUser) return false;
+    }
+    return true;
+}
+
+void ServiceCore::ScheduleRead(cChannel* ch) {
+    if (!ch) return;
+    {
+        std::lock_guard<std::mutex> g(readyLock);
+        readyChannels.push_back(Ref<cChannel>::Share(ch));
+    }
+    Signal(wakefd);
+}
+
+void ServiceCore::ReadReadyChannels() {
+    std::vector<Ref<cChannel>> batch;
+    {
+        std::lock_guard<std::mutex> g(readyLock);
+        if (readyChannels.empty()) return;
+        const size_t n = std::min(kReadyPerTurn, readyChannels.size());
+        batch.assign(std::make_move_iterator(readyChannels.begin()),
+                     std::make_move_iterator(readyChannels.begin() + n));
+        readyChannels.erase(readyChannels.begin(), readyChannels.begin() + n);
+        if (!readyChannels.empty()) Signal(wakefd);  // the rest on another turn
+    }
+    for (auto& ch : batch) ch->Impl().ReadAgain();
+}
+
+void ServiceCore::ScheduleSweep(Clock::time_point when) {
+    std::lock_guard<std::mutex> g(tLock);
+    if (sweepPending) return;
+    sweepPending = true;
+    TimerItem item;
+    item.kind = TimerItem::Kind::Sweep;
+    AddTimerLocked(when, std::move(item), nullptr);
+}
+
+void ServiceCore::SweepDeadlines() {
+    {
+        std::lock_guard<std::mutex> g(tLock);
+        sweepPending = false;
+    }
+    const int64_t deadlineNs = int64_t(Limits().frameDeadlineMs) * 1000000;
+    std::vector<Ref<cChannel>> all;
+    {
+        std::lock_guard<std::mutex> g(chLock);
+        for (auto& kv : channels) all.push_back(kv.second);
+    }
+    const int64_t now =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+            .count();
+    int64_t next = 0;  // the earliest deadline still ahead
+    for (auto& ch : all) {
+        const int64_t since = ch->Impl().partialSince.load();
+        if (since == 0) continue;
+        if (now - since >= deadlineNs) {
+            PeerTrace(this, 1, "frame not completed in time, closing connection",
+                      FormatString("channel %u", ch->Id()));
+            ch->Impl().CloseNow("frame not completed in time");
+        } else if (next == 0 || since + deadlineNs < next) {
+            next = since + deadlineNs;
+        }
+    }
+    if (next) ScheduleSweep(Clock::time_point(std::chrono::nanoseconds(next)));
 }
 
 void ServiceCore::Rearm(uint64_t tag, int fd) {
@@ -191,6 +357,7 @@ bool ServiceCore::Enqueue(Entry&& e, bool wake) {
     std::unique_lock<std::mutex> g(qLock);
     if (closed) return false;
     queue.push_back(std::move(e));
+    ++enqueuedTotal;
     const bool needWake = wake && !dispatching;
     g.unlock();
     if (needWake) Signal(wakefd);
@@ -201,10 +368,37 @@ bool ServiceCore::EnqueueAll(std::vector<Entry>& entries, bool wake) {
     std::unique_lock<std::mutex> g(qLock);
     if (closed) return false;
     for (Entry& e : entries) queue.push_back(std::move(e));
+    enqueuedTotal += entries.size();
     const bool needWake = wake && !dispatching;
     g.unlock();
     if (needWake) Signal(wakefd);
     return true;
+}
+
+void ServiceCore::LockDispatchMutex() {
+    dispatchLock.lock();
+    if (dispatchDepth++ == 0) dispatchOwner.store(std::this_thread::get_id());
+}
+
+void ServiceCore::UnlockDispatchMutex() {
+    if (--dispatchDepth == 0) dispatchOwner.store(std::thread::id());
+    dispatchLock.unlock();
+}
+
+void ServiceCore::WaitForDelivery() {
+    std::unique_lock<std::mutex> g(qLock);
+    if (queue.empty() || stopping) return;
+    {
+        std::lock_guard<std::mutex> r(runLock);
+        if (!running) return;  // nobody would deliver
+    }
+    const uint64_t target = deliveredTotal + queue.size();
+    ++fairWaiters;
+    // Bounded: a sink blocked on something this thread holds must not hang it.
+    deliveredCv.wait_for(g, std::chrono::seconds(1), [&] {
+        return deliveredTotal >= target || queue.empty() || stopping || closed;
+    });
+    --fairWaiters;
 }
 
 void ServiceCore::DrainQueue() {
@@ -214,16 +408,31 @@ void ServiceCore::DrainQueue() {
     while (!queue.empty() && !stopping) {
         // A message stays queued (and counted) while a LockDispatch guard holds it back.
         g.unlock();
-        std::unique_lock<std::recursive_mutex> d(dispatchLock);
+        LockDispatchMutex();
         g.lock();
-        if (queue.empty() || stopping) break;
+        if (queue.empty() || stopping) {
+            g.unlock();
+            UnlockDispatchMutex();
+            g.lock();
+            break;
+        }
         Entry e = std::move(queue.front());
         queue.pop_front();
         g.unlock();
         Deliver(e);
-        d.unlock();
-        e = Entry();  // releases the payload before the next message
+        UnlockDispatchMutex();
+        if (e.counted) {
+            if (cChannel* ch = e.msg.Channel()) {
+                const uint32_t bytes = e.bytes;
+                Ref<cChannel> keep = Ref<cChannel>::Share(ch);
+                e = Entry();  // releases the payload before the next message
+                keep->Impl().Delivered(bytes);
+            }
+        }
+        e = Entry();
         g.lock();
+        ++deliveredTotal;
+        if (fairWaiters) deliveredCv.notify_all();
     }
     dispatching = false;
 }
@@ -234,7 +443,6 @@ bool ServiceCore::IsRegistered(cMessageSink* sink) {
 }
 
 void ServiceCore::Deliver(Entry& e) {
-    std::lock_guard<std::recursive_mutex> d(dispatchLock);
     DispatchContext& ctx = CurrentDispatch();
     const DispatchContext saved = ctx;
     ctx.channel = e.msg.Channel() ? &e.msg.Channel()->Impl() : nullptr;
@@ -267,14 +475,18 @@ void ServiceCore::Deliver(Entry& e) {
                 break;
             }
             case Entry::Kind::Broadcast: {
-                std::vector<cMessageSink*> snapshot;
+                // The dispatch mutex guards the reused snapshot.
+                std::vector<cMessageSink*>& snapshot = deliverSinks;
+                uint64_t gen;
                 {
                     std::lock_guard<std::mutex> g(sinkLock);
                     snapshot = sinks;
+                    gen = sinkGen.load();
                 }
-                for (cMessageSink* sink : snapshot) {
+                for (size_t i = 0; i < snapshot.size(); ++i) {
+                    cMessageSink* sink = snapshot[i];
                     // An earlier sink may have unregistered a later one.
-                    if (snapshot.size() > 1 && !IsRegistered(sink)) continue;
+                    if (i > 0 && sinkGen.load() != gen && !IsRegistered(sink)) continue;
                     if (sink->ProcessMsg(e.msg)) {
                         handled = true;
                         break;
@@ -291,7 +503,8 @@ void ServiceCore::Deliver(Entry& e) {
         handled = true;
     }
     ctx = saved;
-    if (!handled) KORA_TRACE(0, "message not handled", e.msg.Name());
+    // A peer chooses the names it sends: the trace goes through the limiter.
+    if (!handled) PeerTrace(this, 0, "message not handled", e.msg.Name());
 }
 
 // ---- timers ----
@@ -337,6 +550,15 @@ void ServiceCore::RunDueTimers() {
             item.link->TryConnect(item.gen);
             continue;
         }
+        if (item.kind == TimerItem::Kind::Accept) {
+            std::lock_guard<std::mutex> g(runLock);
+            if (listenfd >= 0) Rearm(kListenTag, listenfd);
+            continue;
+        }
+        if (item.kind == TimerItem::Kind::Sweep) {
+            SweepDeadlines();
+            continue;
+        }
         if (item.timer->gen != item.gen) continue;
         Entry e;
         e.kind = Entry::Kind::Timer;
@@ -368,6 +590,7 @@ void ServiceCore::WorkerLoop() {
                 case kWakeTag:
                     Drain(wakefd);
                     Rearm(kWakeTag, wakefd);
+                    ReadReadyChannels();
                     break;
                 case kTimerTag:
                     Drain(timerfd);
@@ -398,14 +621,61 @@ void ServiceCore::AcceptConnections() {
     for (;;) {
         int fd = ::accept4(lfd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED) continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK)
-                KORA_TRACE(1, "accept failed", name + ": " + std::strerror(errno));
+            const int err = errno;
+            if (err == EINTR || err == ECONNABORTED) continue;
+            if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM) {
+                // Retrying at once would fail the same way, at full speed: the
+                // listener rests (the clients wait in the backlog) and tries again.
+                PauseAccepting(err);
+                return;
+            }
+            if (err != EAGAIN && err != EWOULDBLOCK)
+                PeerTrace(this, 1, "accept failed", name + ": " + std::strerror(err));
             break;
+        }
+        {
+            std::lock_guard<std::mutex> g(runLock);
+            if (acceptPaused) {
+                KORA_TRACE(
+                    0, "accepting connections again",
+                    FormatString("%s, after %zu failed attempts", name.c_str(), acceptFailures));
+                acceptPaused = false;
+                acceptPauseMs = 0;
+                acceptFailures = 0;
+            }
+        }
+        cPeerCredentials creds;
+        FillCredentials(fd, creds);
+        if (!AdmitServed(creds)) {
+            PeerTrace(this, 1, "connection refused: limit reached",
+                      FormatString("%s, peer uid %u pid %u", name.c_str(), creds.uid, creds.pid));
+            ::close(fd);
+            continue;
         }
         AddChannel(fd, true, nullptr);
     }
     Rearm(kListenTag, lfd);
+}
+
+void ServiceCore::PauseAccepting(int err) {
+    unsigned pause;
+    {
+        std::lock_guard<std::mutex> g(runLock);
+        ++acceptFailures;
+        if (!acceptPaused) {
+            // Once per episode, however long it lasts.
+            KORA_TRACE(1, "cannot accept connections, pausing", name + ": " + std::strerror(err));
+            acceptPaused = true;
+            acceptPauseMs = kFirstAcceptPauseMs;
+        } else {
+            acceptPauseMs = std::min(kLongestAcceptPauseMs, acceptPauseMs * 2);
+        }
+        pause = acceptPauseMs;
+    }
+    TimerItem item;
+    item.kind = TimerItem::Kind::Accept;
+    std::lock_guard<std::mutex> g(tLock);
+    AddTimerLocked(Clock::now() + std::chrono::milliseconds(pause), std::move(item), nullptr);
 }
 
 void ServiceCore::StartWorkers(unsigned count) {
@@ -474,12 +744,18 @@ void ServiceCore::Teardown() {
         timersLeft.swap(timers);
     }
     timersLeft.clear();
-    std::deque<Entry> queued;
+    std::vector<Entry> queued;
     {
         std::lock_guard<std::mutex> g(qLock);
-        queued.swap(queue);
+        queue.Clear(queued);
+        deliveredCv.notify_all();
     }
     queued.clear();
+    std::vector<Ref<cChannel>> ready;
+    {
+        std::lock_guard<std::mutex> g(readyLock);
+        ready.swap(readyChannels);
+    }
 }
 
 }  // namespace detail

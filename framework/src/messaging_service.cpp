@@ -35,8 +35,9 @@ std::string cService::DefaultRuntimeDir() {
     const char* env = std::getenv("KORA_RUNTIME_DIR");
     if (env && *env) return env;
     static const char kSystemDir[] = "/run/kora";
-    if ((::mkdir(kSystemDir, 0770) == 0 || errno == EEXIST) &&
-        ::access(kSystemDir, W_OK | X_OK) == 0)
+    std::string why;
+    if ((::mkdir(kSystemDir, 0700) == 0 || errno == EEXIST) &&
+        ::access(kSystemDir, W_OK | X_OK) == 0 && detail::TrustedRuntimeDir(kSystemDir, why))
         return kSystemDir;
     return FormatString("/tmp/kora-%u", static_cast<unsigned>(::getuid()));
 }
@@ -65,27 +66,44 @@ void cService::RegisterMessageSink(cMessageSink* sink) {
     std::lock_guard<std::mutex> g(m_core->sinkLock);
     auto& sinks = m_core->sinks;
     if (std::find(sinks.begin(), sinks.end(), sink) == sinks.end()) sinks.push_back(sink);
+    ++m_core->sinkGen;
 }
 
 void cService::UnRegisterMessageSink(cMessageSink* sink) {
     // Holding the dispatch mutex means no delivery to the sink runs elsewhere.
-    std::lock_guard<std::recursive_mutex> d(m_core->dispatchLock);
+    m_core->LockDispatchMutex();
     {
         std::lock_guard<std::mutex> g(m_core->sinkLock);
         auto& sinks = m_core->sinks;
         sinks.erase(std::remove(sinks.begin(), sinks.end(), sink), sinks.end());
+        ++m_core->sinkGen;
     }
-    std::deque<detail::Entry> dropped;
-    std::lock_guard<std::mutex> g(m_core->qLock);
-    auto& q = m_core->queue;
-    for (auto it = q.begin(); it != q.end();) {
-        if (it->kind == detail::Entry::Kind::Sink && it->sink == sink) {
-            dropped.push_back(std::move(*it));
-            it = q.erase(it);
-        } else {
-            ++it;
-        }
+    std::vector<detail::Entry> dropped;
+    {
+        std::lock_guard<std::mutex> g(m_core->qLock);
+        m_core->queue.RemoveIf(
+            [sink](const detail::Entry& e) {
+                return e.kind == detail::Entry::Kind::Sink && e.sink == sink;
+            },
+            dropped);
     }
+    m_core->UnlockDispatchMutex();
+}
+
+void cService::SetLimits(const cServiceLimits& limits) {
+    std::lock_guard<std::mutex> g(m_core->limitLock);
+    m_core->limits = limits;
+    // Zero would stop every connection for good.
+    if (m_core->limits.maxQueuedMessages == 0) m_core->limits.maxQueuedMessages = 1;
+    if (m_core->limits.maxQueuedBytes == 0) m_core->limits.maxQueuedBytes = 1;
+    if (m_core->limits.frameDeadlineMs == 0) m_core->limits.frameDeadlineMs = 1;
+    m_core->maxQueuedMessages = m_core->limits.maxQueuedMessages;
+    m_core->maxQueuedBytes = m_core->limits.maxQueuedBytes;
+    m_core->frameDeadlineMs = m_core->limits.frameDeadlineMs;
+}
+
+cServiceLimits cService::Limits() const {
+    return m_core->Limits();
 }
 
 bool cService::Serve() {
@@ -97,9 +115,9 @@ bool cService::Serve() {
         KORA_TRACE(1, "invalid service name", c.name);
         return false;
     }
-    const mode_t dirMode = c.runtimeDir.compare(0, 5, "/tmp/") == 0 ? 0700 : 0770;
-    if (!detail::MakeDirectories(c.runtimeDir, dirMode)) {
-        KORA_TRACE(1, "runtime directory not usable", c.runtimeDir + ": " + std::strerror(errno));
+    std::string why;
+    if (!detail::PrepareRuntimeDir(c.runtimeDir, why)) {
+        KORA_TRACE(1, "runtime directory not usable", c.runtimeDir + ": " + why);
         return false;
     }
     const std::string path = SocketPath();
@@ -220,7 +238,29 @@ bool cService::RunOnDelivery(std::function<void()> fn) {
 }
 
 cDispatchLock cService::LockDispatch() {
-    return cDispatchLock(m_core->dispatchLock);
+    detail::ServiceCore& c = *m_core;
+    // A thread coming from outside lets the messages queued before it through first.
+    if (!c.HoldsDispatch()) c.WaitForDelivery();
+    c.LockDispatchMutex();
+    return cDispatchLock(&c);
+}
+
+cDispatchLock::cDispatchLock(cDispatchLock&& other) noexcept : m_core(other.m_core) {
+    other.m_core = nullptr;
+}
+
+cDispatchLock& cDispatchLock::operator=(cDispatchLock&& other) noexcept {
+    if (this != &other) {
+        Unlock();
+        m_core = other.m_core;
+        other.m_core = nullptr;
+    }
+    return *this;
+}
+
+void cDispatchLock::Unlock() {
+    if (m_core) m_core->UnlockDispatchMutex();
+    m_core = nullptr;
 }
 
 size_t cService::PendingMessages() const {

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -171,6 +172,28 @@ void cTracepoint::SetHandler(std::function<void(const cTraceRecord&)> handler) {
     TraceState& s = trace();
     std::lock_guard<std::mutex> g(s.lock);
     s.handler = std::move(handler);
+}
+
+cTraceLimiter::cTraceLimiter(unsigned burst, unsigned intervalMs)
+    : m_burst(burst ? burst : 1),
+      m_perMs(1.0 / (intervalMs ? intervalMs : 1)),
+      m_tokens(m_burst),
+      m_last(std::chrono::steady_clock::now()) {}
+
+bool cTraceLimiter::Allow(size_t& held) {
+    std::lock_guard<std::mutex> g(m_lock);
+    const auto now = std::chrono::steady_clock::now();
+    const double ms = std::chrono::duration<double, std::milli>(now - m_last).count();
+    m_last = now;
+    m_tokens = std::min(m_burst, m_tokens + ms * m_perMs);
+    if (m_tokens < 1) {
+        ++m_held;
+        return false;
+    }
+    m_tokens -= 1;
+    held = m_held;
+    m_held = 0;
+    return true;
 }
 
 }  // namespace kora

@@ -26,6 +26,8 @@ constexpr char kDefer[] = "TEST::DEFER";
 constexpr char kDeferFire[] = "TEST::DEFER-FIRE";
 constexpr char kIgnore[] = "TEST::IGNORE";
 constexpr char kPeerClosed[] = "TEST::PEER-CLOSED";
+constexpr char kFakeEvents[] = "TEST::FAKE-EVENTS";
+constexpr char kTyped[] = "TEST::TYPED";
 
 // Names seen, with a wait for a count of one name.
 class Journal {
@@ -153,6 +155,24 @@ class EchoServer : public kora::cMessageSink {
             map->SetAt("uid", std::to_string(unsigned(info.Uid)));
             kora::cMsg reply(kWhoResp);
             reply.AssignObject(map);
+            ch->Send(reply);
+            return true;
+        }
+        if (name == kFakeEvents) {
+            // Names of the client's own connection events, sent as if they were news.
+            for (const char* fake : {kOnClose, kOnConnect}) {
+                kora::cMsg m(fake);
+                ch->Send(m);
+            }
+            kora::cMsg done(kEchoResp);
+            ch->Send(done);
+            return true;
+        }
+        if (name == kTyped) {
+            // Takes only a string: another payload class is not even recreated.
+            const kora::s_string* text = msg.GetObject<kora::s_string>();
+            kora::cMsg reply(kEchoResp);
+            reply.AssignObject(NewString(text ? "string" : "none"));
             ch->Send(reply);
             return true;
         }

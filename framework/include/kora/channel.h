@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "kora/export.h"
 #include "kora/msg.h"
 #include "kora/serialize.h"
 
@@ -22,7 +23,7 @@ constexpr size_t kMaxQueuedOutput = 32u << 20;
 // connection holds a reference while it is open; messages received on it hold
 // one each. After the connection has closed the handle stays valid: IsOpen()
 // is false and Send() returns false.
-class cChannel : public IGarbageCollectable {
+class KORA_API cChannel : public IGarbageCollectable {
   public:
     explicit cChannel(std::unique_ptr<detail::ChannelImpl> impl);
     ~cChannel() override;
@@ -41,6 +42,10 @@ class cChannel : public IGarbageCollectable {
     // the socket's credentials of the peer process (also on the connecting side
     // for the serving process).
     s_peerinfo PeerInfo() const;
+    // The kernel's word on who the peer process is (uid, gid, supplementary
+    // groups, pid), read when the connection was made. This is what a server
+    // bases decisions on; the announced PeerInfo().Identity is the peer's claim.
+    const cPeerCredentials& Credentials() const;
     // Process-wide unique number of this connection.
     uint32_t Id() const;
     bool IsOpen() const;

@@ -2,20 +2,22 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "kora/export.h"
 #include "kora/serialize.h"
 
 namespace kora {
 
 // Creates new, default-constructed objects of one class.
-class IRegisterObject {
+class KORA_API IRegisterObject {
   public:
     virtual ~IRegisterObject() = default;
     // A new object holding one reference (the caller's), or null.
     virtual ISerialize* CreateObject() = 0;
 };
 
-class cObjectFactory {
+class KORA_API cObjectFactory {
   public:
     // Registers (or replaces) the creator for a type name. The creator is not owned.
     static void RegisterObject(const std::string& typeName, IRegisterObject* creator);

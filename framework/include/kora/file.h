@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <string>
 
+#include "kora/export.h"
+
 namespace kora {
 
 // One open file; closed on destruction.
-class cFile {
+class KORA_API cFile {
   public:
     cFile() = default;
     ~cFile() { Close(); }
@@ -29,7 +31,7 @@ class cFile {
     FILE* m_fp = nullptr;
 };
 
-struct cFileHelper {
+struct KORA_API cFileHelper {
     // Reads the whole file into `text`; false when it cannot be opened or read.
     static bool StringFromFile(const std::string& path, std::string& text);
 };

@@ -4,10 +4,12 @@
 #include <memory>
 #include <string>
 
+#include "kora/export.h"
+
 namespace kora {
 
 // A running digest; GetResult gives it as lower-case hex text.
-class cHashCalculator {
+class KORA_API cHashCalculator {
   public:
     virtual ~cHashCalculator() = default;
     virtual void Add(const void* data, size_t size) = 0;
@@ -17,7 +19,7 @@ class cHashCalculator {
     virtual std::string GetResult() = 0;
 };
 
-class cSHA256Calculator : public cHashCalculator {
+class KORA_API cSHA256Calculator : public cHashCalculator {
   public:
     cSHA256Calculator();
     ~cSHA256Calculator() override;

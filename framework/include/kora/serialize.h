@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "kora/export.h"
+
 // libxml2's node type, declared here so users of kora need no libxml2 headers.
 struct _xmlNode;
 typedef struct _xmlNode xmlNode;
@@ -19,24 +21,34 @@ namespace kora {
 // A growable byte buffer with one read position. Writes append; reads consume
 // from the read position and never go past the end: a read that asks for more
 // bytes than remain reads nothing and fails.
-class cSerializeBuffer {
+//
+// A buffer made with View() reads bytes that belong to someone else in place
+// (received frames are decoded this way, without a copy); the first write to
+// it copies them into storage of its own.
+class KORA_API cSerializeBuffer {
   public:
     cSerializeBuffer() = default;
+    // Copies `size` bytes from `data`.
     cSerializeBuffer(const void* data, size_t size);
+    // Reads `size` bytes at `data` without copying them; they must outlive the buffer.
+    static cSerializeBuffer View(const void* data, size_t size);
 
     void Write(const void* data, unsigned size);
     // Copies `size` bytes into `data`; returns nonzero on success, 0 (reading
     // nothing) when fewer than `size` bytes remain.
     int Read(void* data, unsigned size);
 
-    const uint8_t* Data() const { return m_bytes.data(); }
-    unsigned Size() const { return static_cast<unsigned>(m_bytes.size()); }
+    const uint8_t* Data() const { return m_view ? m_view : m_bytes.data(); }
+    unsigned Size() const { return static_cast<unsigned>(m_view ? m_viewSize : m_bytes.size()); }
     // Bytes not read yet; a length prefix is checked against this before any allocation.
-    unsigned Remaining() const { return static_cast<unsigned>(m_bytes.size() - m_readPos); }
+    unsigned Remaining() const { return static_cast<unsigned>(Size() - m_readPos); }
     unsigned ReadPosition() const { return static_cast<unsigned>(m_readPos); }
     void Rewind() { m_readPos = 0; }
+    // Empties the buffer; storage of its own is kept for the next writes.
     void Clear() {
         m_bytes.clear();
+        m_view = nullptr;
+        m_viewSize = 0;
         m_readPos = 0;
     }
 
@@ -50,17 +62,22 @@ class cSerializeBuffer {
     bool ReadU32(uint32_t& v);
     bool ReadU64(uint64_t& v);
 
-    std::vector<uint8_t>& Bytes() { return m_bytes; }
+    // The bytes as storage of the buffer's own (a view is copied first).
+    std::vector<uint8_t>& Bytes();
 
   private:
+    void Own();
+
     std::vector<uint8_t> m_bytes;
+    const uint8_t* m_view = nullptr;
+    size_t m_viewSize = 0;
     size_t m_readPos = 0;
 };
 
 // Reference counting. A heap object starts with one reference; the last
 // Release() destroys it. Heap objects are also entered in the process-wide
 // registry of GC, so tests can count live objects and see leaks.
-class IGarbageCollectable {
+class KORA_API IGarbageCollectable {
   public:
     IGarbageCollectable() : m_refs(1) {}
     // A copy is a new object with a reference count of its own.
@@ -80,7 +97,7 @@ class IGarbageCollectable {
 };
 
 // Registry of live heap objects (those created through New or a factory).
-struct GC {
+struct KORA_API GC {
     static void Add(const void* obj);
     static void Remove(const void* obj);
     // Number of objects added and not yet removed.
@@ -144,7 +161,7 @@ class Ref {
 };
 
 // A value that has a versioned binary form, an optional XML form and a text form.
-class ISerialize : public IGarbageCollectable {
+class KORA_API ISerialize : public IGarbageCollectable {
   public:
     virtual unsigned Version() const { return 0; }
     virtual std::string TypeName() const { return "?"; }

@@ -18,11 +18,13 @@
 // moment.
 //
 // A thread waiting in SendSync reads its own connection while it waits (the
-// workers leave that connection alone meanwhile), so a reply reaches it without
+// workers leave that connection alone meanwhile, and the connecting end's socket
+// blocks, so the waiter sleeps in recv itself), so a reply reaches it without
 // passing through another thread; replies for other waiters it reads are handed
-// over, other frames are queued. Sends are written directly by the sending thread
-// when the connection's output queue is empty; only what the socket does not take
-// at once waits for a worker.
+// over, other frames are queued. Connections are registered edge-triggered: a
+// worker that read a connection leaves nothing to re-arm. Sends are written directly by the sending
+// thread when the connection's output queue is empty; only what the socket does not take at once
+// waits for a worker.
 //
 // Messages of one service are delivered one at a time, so a sink that waits in
 // SendSync for a service served by the same cService waits in vain (the request
@@ -38,6 +40,7 @@
 #include <mutex>
 #include <string>
 
+#include "kora/export.h"
 #include "kora/msg.h"
 
 namespace kora {
@@ -50,7 +53,7 @@ struct TimerState;
 }  // namespace detail
 
 // Receives the messages of a service. Handlers run on the delivery thread.
-class cMessageSink {
+class KORA_API cMessageSink {
   public:
     cMessageSink(cService* service, const std::string& name);
     // Unregisters the sink if it is still registered.
@@ -77,20 +80,42 @@ class cMessageSink {
 
 // Holds the service's dispatch mutex: no message is handed to a sink (on another
 // thread) while a guard lives. Recursive, so the delivery thread may take it too.
-class cDispatchLock {
+class KORA_API cDispatchLock {
   public:
     cDispatchLock() = default;
-    explicit cDispatchLock(std::recursive_mutex& m) : m_lock(m) {}
-    bool OwnsLock() const { return m_lock.owns_lock(); }
-    void Unlock() {
-        if (m_lock.owns_lock()) m_lock.unlock();
-    }
+    cDispatchLock(cDispatchLock&& other) noexcept;
+    cDispatchLock& operator=(cDispatchLock&& other) noexcept;
+    cDispatchLock(const cDispatchLock&) = delete;
+    cDispatchLock& operator=(const cDispatchLock&) = delete;
+    ~cDispatchLock() { Unlock(); }
+    bool OwnsLock() const { return m_core != nullptr; }
+    void Unlock();
 
   private:
-    std::unique_lock<std::recursive_mutex> m_lock;
+    friend class cService;
+    explicit cDispatchLock(detail::ServiceCore* core) : m_core(core) {}
+    detail::ServiceCore* m_core = nullptr;
 };
 
-class cService {
+// What a service allows its peers. A peer beyond a limit is refused or made
+// to wait; nothing it sent is lost.
+struct KORA_API cServiceLimits {
+    // Connections served at once; a connection beyond it is closed at once.
+    size_t maxConnections = 256;
+    // Connections served at once for one user id other than the service's own.
+    size_t maxConnectionsPerUser = 32;
+    // A frame whose first bytes arrived must be complete within this time, or
+    // its connection is closed (a peer that dribbles or stalls mid-frame).
+    unsigned frameDeadlineMs = 10000;
+    // Messages (and their bytes) received on one connection and not yet
+    // delivered. At either bound the service stops reading that connection
+    // until delivery has taken half of them: the peer's sends block, nothing
+    // is dropped.
+    size_t maxQueuedMessages = 1024;
+    size_t maxQueuedBytes = 32u << 20;
+};
+
+class KORA_API cService {
   public:
     // `name` names the socket "<runtime dir>/<name>.sock" when served. The runtime
     // directory is read once here: KORA_RUNTIME_DIR when set, else /run/kora when
@@ -113,8 +138,16 @@ class cService {
     void RegisterMessageSink(cMessageSink* sink);
     void UnRegisterMessageSink(cMessageSink* sink);
 
+    // Limits applied to peers from now on (the defaults until set).
+    void SetLimits(const cServiceLimits& limits);
+    cServiceLimits Limits() const;
+
     // Listens on the socket (mode 0660; a stale socket file is replaced, a live
     // one makes Serve fail) and lets clients in this process connect directly.
+    // The runtime directory is created with mode 0700 when missing; one that is
+    // not a directory, belongs to another user (root aside) or is writable by
+    // others is refused, since whoever may write there could put a socket of
+    // its own in the service's place.
     bool Serve();
     // Accepts clients of this process only, through socket pairs; no socket file.
     bool ServeInProcess();
@@ -133,6 +166,10 @@ class cService {
     bool PostMsg(const cMsg& msg, cMessageSink* sink = nullptr);
     // Runs `fn` on the delivery thread, in queue order with the messages.
     bool RunOnDelivery(std::function<void()> fn);
+    // Takes the dispatch mutex. A thread that does not hold it already first
+    // lets the delivery thread hand over the messages queued before it came,
+    // so a thread that takes the lock again and again (a client issuing
+    // requests back to back) cannot keep the queue from draining.
     cDispatchLock LockDispatch();
     // Messages queued and not yet dispatched.
     size_t PendingMessages() const;
@@ -145,7 +182,7 @@ class cService {
 
 // A one-shot timer delivering a named message to a sink through the service's
 // delivery queue.
-class cTimer {
+class KORA_API cTimer {
   public:
     // `flag` is reserved and has no effect.
     cTimer(cService* service, bool flag, cMessageSink* sink);

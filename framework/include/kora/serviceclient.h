@@ -5,6 +5,7 @@
 #include <string>
 
 #include "kora/channel.h"
+#include "kora/export.h"
 #include "kora/msg.h"
 #include "kora/service.h"
 
@@ -25,12 +26,20 @@ struct ClientLink;
 // `onCloseName` to itself and reconnects by itself. Stop() closes the connection
 // without an `onCloseName` and stops reconnecting.
 //
+// Before it announces itself, the client checks who serves the socket: the
+// serving process must run as root, as the client's own user, or as a user
+// named with TrustServerUser(). Anyone else could have put a socket in the
+// service's place; the client sends it nothing and tries again later.
+//
+// Connect and close messages reach the client only from its service, never
+// from the connection: a peer that sends messages of those names is ignored.
+//
 // The client must be registered as a sink of its service (the owner does that)
 // to receive the messages that arrive on its connection; its own connect and
 // close messages reach it in any case. ProcessMsg hands both kinds to
 // DispatchMessage, calling OnConnect/OnClose first for the connect and close
 // messages.
-class cServiceClient : public cMessageSink {
+class KORA_API cServiceClient : public cMessageSink {
   public:
     cServiceClient(cService* service, const std::string& clientName, const std::string& serviceName,
                    const std::string& onConnectName, const std::string& onCloseName,
@@ -43,6 +52,9 @@ class cServiceClient : public cMessageSink {
     virtual void OnConnect() {}
     virtual void OnClose() {}
     virtual bool DispatchMessage(cMsg&) { return false; }
+    // Also accepts a server running as `uid` (root and the client's own user
+    // always are).
+    void TrustServerUser(uint32_t uid);
     // Peer information announced on the next connection. An empty Identity
     // announces the client name; an empty ProcessName the program's name.
     virtual void SetPeerinfoToBeSent(s_peerinfo& info);

@@ -15,6 +15,7 @@
 #include <string>
 #include <type_traits>
 
+#include "kora/export.h"
 #include "kora/serialize.h"
 
 namespace kora {
@@ -22,11 +23,11 @@ namespace kora {
 // Text form of an integer by format: "" decimal; "02".."16" zero-padded decimal
 // of that width; "hex" 0x-prefixed upper-case hex, two digits per byte; "hex2"
 // the same without the prefix.
-std::string FormatInteger(uint64_t magnitude, bool negative, unsigned bytes,
-                          const std::string& format);
+KORA_API std::string FormatInteger(uint64_t magnitude, bool negative, unsigned bytes,
+                                   const std::string& format);
 
 template <class T>
-class s_basic_int : public ISerialize {
+class KORA_API s_basic_int : public ISerialize {
     static_assert(std::is_integral<T>::value, "s_basic_int holds an integer");
 
   public:
@@ -94,7 +95,7 @@ using s_uint32 = s_basic_int<uint32_t>;
 using s_int64 = s_basic_int<int64_t>;
 using s_uint64 = s_basic_int<uint64_t>;
 
-class s_bool : public ISerialize {
+class KORA_API s_bool : public ISerialize {
   public:
     using value_type = bool;
     s_bool(bool v = false) : m_value(v) {}  // NOLINT
@@ -118,7 +119,7 @@ class s_bool : public ISerialize {
     bool m_value;
 };
 
-class s_string : public ISerialize, public std::string {
+class KORA_API s_string : public ISerialize, public std::string {
   public:
     using value_type = std::string;
     s_string() = default;
@@ -145,7 +146,7 @@ class s_string : public ISerialize, public std::string {
 };
 
 // A point in time with microsecond resolution, UTC based.
-class cTime : public ISerialize {
+class KORA_API cTime : public ISerialize {
   public:
     cTime() = default;
     static cTime Now();
@@ -181,7 +182,7 @@ class cTime : public ISerialize {
 
 // An IPv4 address with a port. GetIP returns the address as a number in host
 // order, so numeric comparison follows address order.
-class s_socket_addr : public ISerialize {
+class KORA_API s_socket_addr : public ISerialize {
   public:
     s_socket_addr() = default;
     // Parses dotted-quad text; text that does not parse gives 0.0.0.0.
@@ -226,7 +227,7 @@ class cMap : public std::map<K, V> {
     }
 };
 
-class s_map_string_string : public ISerialize, public cMap<s_string, s_string> {
+class KORA_API s_map_string_string : public ISerialize, public cMap<s_string, s_string> {
   public:
     unsigned Version() const override { return 1; }
     std::string TypeName() const override { return "s_map_string_string"; }

@@ -679,3 +679,54 @@ TEST(DataClient, NoObjectOutlivesTheExchange) {
     }
     EXPECT_EQ(kora::GC::LiveCount(), before);
 }
+
+// The connect and close names are the client's own events: a server that sends
+// them cannot make the client drop its collections or report a close.
+TEST(DataClient, AServerCannotFakeConnectionEvents) {
+    Rig rig;
+    ASSERT_TRUE(rig.client->RegisterCollection(new Recorder("/Config/A/", rig.events)));
+    rig.events.Clear();
+    for (const char* name : {kMsgOnClose, kMsgOnConnect}) {
+        kora::cMsg fake(name);
+        ASSERT_TRUE(rig.server->Push(fake));
+    }
+    RoundTrip(rig);
+    EXPECT_TRUE(rig.events.Seen().empty());
+    EXPECT_NE(rig.client->GetCollection("/Config/A/"), nullptr);
+}
+
+// A thread that issues requests back to back holds the delivery thread off
+// only while each request waits: the syncs its changes cause are delivered
+// in between, not queued up.
+TEST(DataClient, BackToBackRequestsLetTheSyncsTheyCauseThrough) {
+    Rig rig;
+    ASSERT_TRUE(rig.client->RegisterCollection(new Recorder("/Config/A/", rig.events)));
+    // Every change is answered, then followed by a sync of the collection.
+    constexpr int kItems = 20;
+    rig.server->Answer(kMsgSetItemReq, [&](const kora::cMsg& request, kora::cMsg&) {
+        kora::cMsg answer(kMsgSetItemResp);
+        answer.AssignObject(Make<ccDBSetItemResp>([](ccDBSetItemResp& r) { r.Result = 1; }));
+        request.Channel()->Send(answer);
+        kora::cMsg init = PathMsg<ccDBSyncInit>(kMsgCollectionSyncInit, "/Config/A/");
+        request.Channel()->Send(init);
+        for (int i = 0; i < kItems; ++i) {
+            kora::cMsg item = UnitMsg("u" + std::to_string(i), "/Config/A/");
+            request.Channel()->Send(item);
+        }
+        kora::cMsg end = PathMsg<ccDBSyncEnd>(kMsgCollectionSyncEnd, "/Config/A/");
+        request.Channel()->Send(end);
+        return false;
+    });
+    constexpr int kRounds = 1000;
+    cDBLogUnit item;
+    item.SetDir("/Config/A/");
+    item.SetName("x");
+    size_t most = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        most = std::max(most, rig.clientService.PendingMessages());
+        ASSERT_EQ(rig.client->SetItem(&item, true), 1);
+    }
+    // At most the syncs of the last two changes wait.
+    EXPECT_LE(most, 2u * (kItems + 2));
+    EXPECT_TRUE(rig.events.WaitFor("end /Config/A/", kRounds));
+}

@@ -1,8 +1,12 @@
 // cDataServer over the in-process transport: the dispatch table, the channel
 // registry, notifications, dump cycles and the snapshot rule.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "memory_host.h"
@@ -460,4 +464,136 @@ TEST(DataServer, NullProtocolHandlesNothing) {
     cDataServer server(&service, nullptr);
     kora::cMsg msg(kMsgRestoreReq);
     EXPECT_FALSE(server.ProcessMsg(msg));
+}
+
+// Names that only the framework or the server itself produce change nothing
+// when a peer sends them: the channel stays known, no dump cycle ends.
+TEST(DataServer, LocalNamesFromAPeerChangeNothing) {
+    Rig rig("local", 2);
+    Probe& p0 = rig.probe(0);
+    kora::cMsg reply;
+    auto* reg = Make<ccDBRegCollectionReq>([](ccDBRegCollectionReq& r) { r.Path = "/A/"; });
+    ASSERT_TRUE(p0.Request(kMsgRegCollectionReq, reg, kMsgRegCollectionResp, reply));
+    p0.WaitFor(2);
+    rig.probe(1).answerDumps = false;
+    const struct {
+        const char* name;
+        bool duringDump;
+    } cases[] = {
+        {kora::kChannelClosedMsg, false},
+        {kMsgDumpTimeout, true},
+        {kMsgDumpRes, false},  // nobody was asked
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.duringDump) {
+            kora::cDispatchLock g = rig.serverService.LockDispatch();
+            rig.server->SendDumpRequest("/d");
+        }
+        kora::cMsg local(c.name);
+        ASSERT_TRUE(p0.Send(local));
+        // A request behind it: once answered, the name above was handled.
+        auto* again = Make<ccDBRegCollectionReq>([](ccDBRegCollectionReq& r) { r.Path = "/B/"; });
+        ASSERT_TRUE(p0.Request(kMsgRegCollectionReq, again, kMsgRegCollectionResp, reply));
+        kora::cDispatchLock g = rig.serverService.LockDispatch();
+        EXPECT_EQ(rig.server->RegisteredChannels("/A/").size(), 1u);
+        EXPECT_EQ(rig.server->ConnectedChannels().size(), 2u);
+        EXPECT_EQ(rig.host.CountCalls("DumpFinished"), 0u);
+    }
+}
+
+namespace {
+
+// The bytes of a frame named `name` carrying `payload`, as a peer writes them.
+std::string RawFrame(uint32_t id, const std::string& name, const kora::ISerialize* payload) {
+    kora::cSerializeBuffer b;
+    b.WriteU32(id);
+    b.WriteU32(0);
+    kora::s_string(name).Serialize(b);
+    b.WriteU8(payload ? 1 : 0);
+    if (payload) kora::cObjectFactory::Serialize(*payload, b);
+    std::string body(reinterpret_cast<const char*>(b.Data()), b.Size());
+    const uint32_t n = static_cast<uint32_t>(body.size());
+    const char len[4] = {char(n), char(n >> 8), char(n >> 16), char(n >> 24)};
+    return std::string(len, 4) + body;
+}
+
+}  // namespace
+
+// A payload is read only for a request that takes it: a feature list sent
+// under a name nobody handles, or in place of another request's payload,
+// never replaces the server's feature set.
+TEST(DataServer, AFeatureListNobodyAskedForIsNeverRead) {
+    char tmpl[] = "/tmp/tessel-srv-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    ::setenv("KORA_RUNTIME_DIR", tmpl, 1);
+    MemoryHost host;
+    {
+        kora::cService service(ServiceName("features"));
+        cDataServer server(&service, &host);
+        ASSERT_TRUE(service.Serve() && service.Start());
+
+        // The feature set as it is, and one with a feature added.
+        cDBFeatureList list;
+        kora::cSerializeBuffer before;
+        list.Serialize(before);
+        cDBFeatureList::AddFeature("Injected");
+        const std::string injected =
+            RawFrame(2, "DB::NOSUCHREQ", &list) + RawFrame(3, kMsgGetItemReq, &list);
+        list.Deserialize(before);  // back as it was
+        ASSERT_FALSE(cDBFeatureList::HasFeature("Injected"));
+
+        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, service.SocketPath().c_str(), sizeof addr.sun_path - 1);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        kora::s_peerinfo hello;
+        const std::string bytes = RawFrame(1, kMsgClientOnConnect, &hello) + injected;
+        ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
+        // The answer to the misplaced request comes back without an item.
+        char answer[256];
+        EXPECT_GT(::recv(fd, answer, sizeof answer, 0), 0);
+        EXPECT_FALSE(cDBFeatureList::HasFeature("Injected"));
+        ::close(fd);
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(tmpl, ec);
+}
+
+// A host sees who sent the request it handles: the kernel's credentials of
+// the requesting process, available only while the request is handled.
+TEST(DataServer, HostSeesTheCredentialsOfTheRequester) {
+    struct Host : MemoryHost {
+        cDataServer* server = nullptr;
+        kora::cPeerCredentials seen;
+        bool during = false;
+        kora::s_int8 Restore() override {
+            const kora::cPeerCredentials* who = server->RequestCredentials();
+            during = who != nullptr && server->RequestChannel() != nullptr;
+            if (who) seen = *who;
+            // A host granting this to one group only would refuse here.
+            return who && who->InGroup(::getgid()) ? 1 : 0;
+        }
+    };
+    Host host;
+    kora::cService serverService(ServiceName("creds")), clientService(ServiceName("creds-c"));
+    cDataServer server(&serverService, &host);
+    host.server = &server;
+    ASSERT_TRUE(serverService.ServeInProcess() && serverService.Start() && clientService.Start());
+    Probe probe(&clientService, serverService.Name());
+    probe.Start();
+    ASSERT_TRUE(probe.WaitConnected());
+    kora::cMsg reply;
+    ASSERT_TRUE(probe.Request(kMsgRestoreReq, nullptr, kMsgRestoreResp, reply));
+    EXPECT_EQ(ResultOf<ccDBRestoreResp>(reply), 1);
+    EXPECT_TRUE(host.during);
+    EXPECT_TRUE(host.seen.known);
+    EXPECT_EQ(host.seen.uid, ::getuid());
+    EXPECT_EQ(host.seen.pid, uint32_t(::getpid()));
+    kora::cDispatchLock g = serverService.LockDispatch();
+    EXPECT_EQ(server.RequestCredentials(), nullptr);
+    EXPECT_EQ(server.RequestChannel(), nullptr);
+    g.Unlock();
+    probe.Stop();
 }

@@ -14,11 +14,12 @@
 #include <string>
 
 #include "kora/types.h"
+#include "tessel/export.h"
 #include "tessel/item.h"
 
 namespace tessel {
 
-class cDBCollection {
+class TESSEL_API cDBCollection {
   public:
     explicit cDBCollection(const std::string& path) : m_path(path) {}
     virtual ~cDBCollection() = default;

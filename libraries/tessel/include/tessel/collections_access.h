@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tessel/collection.h"
+#include "tessel/export.h"
 #include "tessel/items_device.h"
 
 namespace tessel {
@@ -16,7 +17,7 @@ namespace tessel {
 // items at every sync end; rows 0 and 3, and the classes no item configures,
 // are fixed. The TACACS+ and RADIUS configuration of the same directory is
 // kept alongside.
-class cDBAccessCollection : public cDBCollection {
+class TESSEL_API cDBAccessCollection : public cDBCollection {
   public:
     cDBAccessCollection();
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "tessel/collection.h"
+#include "tessel/export.h"
 #include "tessel/items_log.h"
 
 namespace tessel {
@@ -11,7 +12,7 @@ namespace tessel {
 // Follows "/Log/Units/", one cDBLogUnit per unit name. Every client holds one
 // and registers it by itself on each connection; its committed levels decide
 // which log entries the client drops before sending.
-class cDBLogUnitCollection : public cDBCollection {
+class TESSEL_API cDBLogUnitCollection : public cDBCollection {
   public:
     cDBLogUnitCollection() : cDBCollection("/Log/Units/") {}
 

@@ -32,13 +32,14 @@
 #include "tessel/collection.h"
 #include "tessel/collections_log.h"
 #include "tessel/dataclient_events.h"
+#include "tessel/export.h"
 #include "tessel/item.h"
 #include "tessel/items_log.h"
 #include "tessel/items_system.h"
 
 namespace tessel {
 
-class cDataClient : public kora::cServiceClient {
+class TESSEL_API cDataClient : public kora::cServiceClient {
   public:
     // The shortest time a synchronous request waits, in milliseconds.
     static constexpr unsigned kMinTimeoutMs = 30000;

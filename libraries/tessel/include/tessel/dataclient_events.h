@@ -2,13 +2,14 @@
 #pragma once
 
 #include "kora/types.h"
+#include "tessel/export.h"
 
 namespace tessel {
 
 class cDataClient;
 class cDBCollection;
 
-class IDataClient {
+class TESSEL_API IDataClient {
   public:
     // The connection is up, the log units are registered and the feature list is fresh.
     virtual void OnDataConnect(cDataClient* client) = 0;

@@ -17,11 +17,12 @@
 
 #include "kora/kora.h"
 #include "tessel/dataserver_host.h"
+#include "tessel/export.h"
 #include "tessel/item.h"
 
 namespace tessel {
 
-class cDataServer : public kora::IGarbageCollectable, public kora::cMessageSink {
+class TESSEL_API cDataServer : public kora::IGarbageCollectable, public kora::cMessageSink {
   public:
     // With a null host, the service itself is used when it implements IDataServer.
     cDataServer(kora::cService* service, IDataServer* protocol);
@@ -57,14 +58,25 @@ class cDataServer : public kora::IGarbageCollectable, public kora::cMessageSink 
     const std::set<kora::cChannel*>& DumpPendingChannels() const { return m_dumpPending; }
     std::set<kora::cChannel*> RegisteredChannels(const std::string& path) const;
     kora::cChannel* SnapshotRequester() const { return m_snapshotRequester; }
-    // The channel whose request is being handled, while an IDataServer
-    // operation runs for it; null at any other time. Its PeerInfo() holds the
-    // socket credentials (uid, gid, pid) of the requesting process, so a host
-    // can refuse requests by who sent them.
+    // Who sent the request being handled. While an IDataServer operation runs
+    // for a request, RequestChannel() is the channel it came on (null at any
+    // other time, and for work the host starts itself), and
+    // RequestCredentials() what the kernel reported about the sending process
+    // when it connected: uid, primary and supplementary groups, pid. A host
+    // that grants administrative operations only to a group asks, for example,
+    //     const kora::cPeerCredentials* who = server->RequestCredentials();
+    //     if (!who || !who->InGroup(adminGid)) return 0;  // refused
+    // The identity a peer announces (PeerInfo().Identity) is its own claim and
+    // proves nothing.
     kora::cChannel* RequestChannel() const { return m_requestChannel; }
+    const kora::cPeerCredentials* RequestCredentials() const {
+        return m_requestChannel ? &m_requestChannel->Credentials() : nullptr;
+    }
     const std::string& SnapshotPath() const { return m_snapshotPath; }
 
   private:
+    struct Handlers;
+
     // The tables hold one reference per channel they list, so a channel that
     // closes without CloseChannel never dangles.
     static void Hold(std::set<kora::cChannel*>& set, kora::cChannel* channel);

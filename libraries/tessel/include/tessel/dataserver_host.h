@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "kora/types.h"
+#include "tessel/export.h"
 #include "tessel/item.h"
 
 namespace kora {
@@ -22,7 +23,7 @@ namespace tessel {
 
 class cDataServer;
 
-class IDataServer {
+class TESSEL_API IDataServer {
   public:
     virtual cDBItem* GetItem(const kora::s_string& path) = 0;
     virtual kora::s_int8 SetItem(cDBItem* item) = 0;

@@ -15,13 +15,14 @@
 #include "kora/serialize.h"
 #include "kora/types.h"
 #include "tessel/access.h"
+#include "tessel/export.h"
 #include "tessel/fields.h"
 
 namespace tessel {
 
 constexpr unsigned kMaxItemNameLength = 30;
 
-class cDBItem : public kora::ISerialize, public cRecord {
+class TESSEL_API cDBItem : public kora::ISerialize, public cRecord {
   public:
     cDBItem() = default;
     cDBItem(const std::string& name, const std::string& directory);
@@ -95,10 +96,10 @@ class cDBItem : public kora::ISerialize, public cRecord {
 };
 
 // Parses JSON text without comments into `root`; false on any syntax error.
-bool ParseJson(const std::string& text, Json::Value& root);
+TESSEL_API bool ParseJson(const std::string& text, Json::Value& root);
 // Styled (indented, one member per line) text of a JSON value; objects list
 // their members in the order `shape` gives (the rest sorted after them), and
 // item documents, wherever they stand, in the order of their class's table.
-std::string StyledJson(const Json::Value& value, const JsonShape* shape = nullptr);
+TESSEL_API std::string StyledJson(const Json::Value& value, const JsonShape* shape = nullptr);
 
 }  // namespace tessel

@@ -5,12 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "tessel/export.h"
 #include "tessel/item.h"
 
 namespace tessel {
 
 // Creator of one item class. Creators are static objects, never deleted.
-class IJsonObject {
+class TESSEL_API IJsonObject {
   public:
     virtual cDBItem* CreateObjectFromJSON(const std::string& text,
                                           std::set<std::string>& rejected) = 0;
@@ -21,7 +22,7 @@ class IJsonObject {
 };
 
 template <class T>
-class JsonObject : public IJsonObject {
+class TESSEL_API JsonObject : public IJsonObject {
   public:
     // A default item holding one reference, or null.
     cDBItem* CreateObject() override { return kora::New<T>(); }
@@ -37,7 +38,7 @@ class JsonObject : public IJsonObject {
     }
 };
 
-class cJsonFactory {
+class TESSEL_API cJsonFactory {
   public:
     static void RegisterJson(const std::string& type, IJsonObject* creator);
     // A new default item of that type, or null for an unknown type.

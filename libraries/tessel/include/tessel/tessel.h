@@ -9,6 +9,7 @@
 #include "tessel/collections_log.h"
 #include "tessel/dataclient.h"
 #include "tessel/dataserver.h"
+#include "tessel/export.h"
 #include "tessel/fields.h"
 #include "tessel/item.h"
 #include "tessel/items_certificate.h"

@@ -1,0 +1,31 @@
+// Runs a fuzz target over every file of the corpus directories it is given,
+// without libFuzzer: the corpora (seeds and every crash found) become an
+// ordinary test.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+int main(int argc, char** argv) {
+    size_t inputs = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::vector<std::filesystem::path> files;
+        for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
+            if (entry.is_regular_file()) files.push_back(entry.path());
+        std::sort(files.begin(), files.end());
+        for (const auto& file : files) {
+            std::ifstream in(file, std::ios::binary);
+            std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                       std::istreambuf_iterator<char>());
+            LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+            ++inputs;
+        }
+    }
+    std::printf("%zu inputs replayed\n", inputs);
+    return inputs ? 0 : 1;
+}
