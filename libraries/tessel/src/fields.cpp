@@ -246,6 +246,26 @@ bool cRecordTable::Valid(const cRecord& r) const {
     return true;
 }
 
+void cRecordTable::InfoOf(const cRecord& r, std::initializer_list<const char*> keys,
+                          kora::cMap<kora::s_string, kora::s_string>& info) const {
+    for (const char* key : keys) {
+        const cRow* row = Find(key);
+        if (!row) BadTable("display entry names no row", key);
+        Json::Value v = row->ToJson(r, false);
+        if (v.isBool())
+            info.SetAt(key, v.asBool() ? "true" : "false");
+        else if (v.isString())
+            info.SetAt(key, v.asString());
+        else if (v.isUInt64())
+            info.SetAt(key,
+                       kora::FormatString("%llu", static_cast<unsigned long long>(v.asUInt64())));
+        else if (v.isInt64())
+            info.SetAt(key, kora::FormatString("%lld", static_cast<long long>(v.asInt64())));
+        else
+            info.SetAt(key, "");
+    }
+}
+
 std::string cRecordTable::CoverageProblems(const cRecord& sample, const void* object) const {
     std::vector<std::pair<const void*, size_t>> members;
     for (const auto& row : m_rows) row->Members(sample, members);

@@ -646,6 +646,10 @@ class cRecordTable {
     bool AssignElement(cRecord& r, const Json::Value& element) const;
     // Whether every row accepts the value the record holds.
     bool Valid(const cRecord& r) const;
+    // Display entries: info[key] for each key, the value of its row as text
+    // (numbers in decimal, booleans "true"/"false", addresses dotted, text as it is).
+    void InfoOf(const cRecord& r, std::initializer_list<const char*> keys,
+                kora::cMap<kora::s_string, kora::s_string>& info) const;
 
     // The typed field row of `member` (a member of `r`), or null.
     template <class M>
@@ -693,6 +697,14 @@ class Table final : public cRecordTable {
         : cRecordTable(std::move(rows), std::move(layouts), sizeof(C), C::kEngineBaseSize,
                        jsonFirst) {}
 };
+
+// The rows of several parts (groups shared between classes and a class's
+// own), in order.
+inline std::vector<RowPtr> Rows(std::initializer_list<std::vector<RowPtr>> parts) {
+    std::vector<RowPtr> rows;
+    for (const auto& part : parts) rows.insert(rows.end(), part.begin(), part.end());
+    return rows;
+}
 
 // ---- Composites: several members under one JSON key ----
 
