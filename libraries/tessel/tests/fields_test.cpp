@@ -342,3 +342,16 @@ TEST(FieldEngine, CoverageFindsMembersWithoutRows) {
     Partial p;
     EXPECT_NE(rows.CoverageProblems(p, &p).find("no row"), std::string::npos);
 }
+
+// Display entries show each row's value as text, unmasked.
+TEST(FieldEngine, DisplayEntriesFromRows) {
+    Read r = FromJson(Doc());
+    kora::cMap<kora::s_string, kora::s_string> info;
+    Sample::Fields().InfoOf(r.s, {"Flag", "Level", "Secret", "Start", "Ports", "Low", "Stamp"},
+                            info);
+    using Entries = std::map<std::string, std::string>;
+    const Entries expected = {{"Flag", "true"},      {"Level", "3"},     {"Secret", "pw"},
+                              {"Start", "10.0.0.1"}, {"Ports", "80:90"}, {"Low", "-2"},
+                              {"Stamp", "100"}};
+    EXPECT_EQ(Entries(info.begin(), info.end()), expected);
+}
