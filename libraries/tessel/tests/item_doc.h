@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <initializer_list>
 #include <set>
 #include <string>
 
@@ -67,5 +68,54 @@ inline int ReadStored(kora::ISerialize& obj, const testwire::Wire& wire) {
     }
     return got;
 }
+
+// Loads the document of a default T with `changes` into `item`: "ok", or the
+// refused keys in order, separated by spaces ("" when a member was missing).
+template <class T>
+std::string Outcome(T& item, const char* changes) {
+    bool ok = false;
+    std::string keys;
+    for (const auto& key : Load(item, Doc<T>(changes), ok)) keys += (keys.empty() ? "" : " ") + key;
+    return ok ? "ok" : keys;
+}
+template <class T>
+std::string Outcome(const char* changes) {
+    T item;
+    return Outcome(item, changes);
+}
+
+// The stored header of an item: `version`, then name "x" and directory "/".
+inline testwire::Wire Head(uint16_t version) {
+    testwire::Wire w;
+    w.Version(version).Str("x").Str("/");
+    return w;
+}
+
+// The display entries of `item` as "key=value" in key order, separated by
+// ", "; empty when it has none.
+inline std::string InfoOf(tessel::cDBItem& item) {
+    kora::cMap<kora::s_string, kora::s_string> info;
+    std::string text;
+    if (item.GetInfo(info))
+        for (const auto& e : info) text += (text.empty() ? "" : ", ") + e.first + "=" + e.second;
+    return text;
+}
+
+// Gives the process the feature set `names` and puts the old one back at the end.
+class Features {
+  public:
+    explicit Features(std::initializer_list<const char*> names) {
+        tessel::cDBFeatureList().Serialize(m_saved);
+        testwire::Wire w;
+        w.Version(1).Str("FeatureList").Str("/Features/").U32(uint32_t(names.size()));
+        for (const char* n : names) w.Str(n);
+        kora::cSerializeBuffer b = w.Buffer();
+        tessel::cDBFeatureList().Deserialize(b);
+    }
+    ~Features() { tessel::cDBFeatureList().Deserialize(m_saved); }
+
+  private:
+    kora::cSerializeBuffer m_saved;
+};
 
 }  // namespace testdoc
