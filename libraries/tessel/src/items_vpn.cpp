@@ -67,11 +67,10 @@ std::vector<Layout> cDBConfigDMVPNNetwork::AddressLayouts() {
         c.m_NextHopServer = server.GetIPString();
         return StepResult::kOk;
     });
-    std::vector<Step> v2 = {"HubMode",      address,  "HoldTime",  "Multicast", "UseCiscoAuth",
-                            "CiscoAuthKey", "GreKey", "LocalAddr", "Netmask",   "MTU"};
-    std::vector<Step> v3 = v2;
-    v3.insert(v3.begin() + 2, Step("NHSProtocol"));
-    return {Stored(2, v2), Stored(3, v3)};
+    const std::vector<Step> rest = {"HoldTime", "Multicast", "UseCiscoAuth", "CiscoAuthKey",
+                                    "GreKey",   "LocalAddr", "Netmask",      "MTU"};
+    return {Stored(2, Join<Step>({{"HubMode", address}, rest})),
+            Stored(3, Join<Step>({{"HubMode", address, "NHSProtocol"}, rest}))};
 }
 
 std::string cDBConfigDMVPNNetwork::ToString(const std::string&) const {

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <initializer_list>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "tessel/tessel.h"
 #include "wire.h"
@@ -101,14 +101,14 @@ inline std::string InfoOf(tessel::cDBItem& item) {
     return text;
 }
 
-// Gives the process the feature set `names` and puts the old one back at the end.
+// Gives the process exactly `names` as its features while it lives.
 class Features {
   public:
-    explicit Features(std::initializer_list<const char*> names) {
+    explicit Features(const std::vector<std::string>& names) {
         tessel::cDBFeatureList().Serialize(m_saved);
         testwire::Wire w;
         w.Version(1).Str("FeatureList").Str("/Features/").U32(uint32_t(names.size()));
-        for (const char* n : names) w.Str(n);
+        for (const auto& n : names) w.Str(n);
         kora::cSerializeBuffer b = w.Buffer();
         tessel::cDBFeatureList().Deserialize(b);
     }

@@ -22,7 +22,7 @@ TEST(FirewallItems, SetterRanges) {
     });
     // The last remote-access service by the device's serial ports.
     struct ByFeatures {
-        std::initializer_list<const char*> features;
+        std::vector<std::string> features;
         unsigned last;
     };
     const ByFeatures cases[] = {{{}, 4},

@@ -32,23 +32,6 @@ void Apply(Json::Value& object, const Json::Value& changes) {
     }
 }
 
-// Gives the process exactly `names` as its features while it lives.
-class Features {
-  public:
-    explicit Features(std::vector<std::string> names) {
-        cDBFeatureList().Serialize(m_saved);
-        Wire w;
-        w.Version(1).Str("FeatureList").Str("/Features/").U32(uint32_t(names.size()));
-        for (const auto& n : names) w.Str(n);
-        kora::cSerializeBuffer b = w.Buffer();
-        cDBFeatureList().Deserialize(b);
-    }
-    ~Features() { cDBFeatureList().Deserialize(m_saved); }
-
-  private:
-    kora::cSerializeBuffer m_saved;
-};
-
 // A part of a stored form: its tokens, and the JSON members it sets.
 struct Piece {
     std::function<void(Wire&)> write;

@@ -28,8 +28,8 @@ TEST(RuleItems, ValueNamesFollowTheSwitchFeature) {
     const char* switchOnly[] = {"RULE::EVENT::LAN3::LINK::UP", "RULE::EVENT::LAN::LINK::DOWN"};
     const char* never[] = {"UINT::VAR::6", "uint::uptime", ""};
     for (bool managed : {false, true}) {
-        Features features(managed ? std::initializer_list<const char*>{"ManagedSwitch"}
-                                  : std::initializer_list<const char*>{});
+        Features features(managed ? std::vector<std::string>{"ManagedSwitch"}
+                                  : std::vector<std::string>{});
         cDBConfigRule r;
         for (const char* name : everywhere) EXPECT_TRUE(r.SetValueName(name)) << name;
         for (const char* name : switchOnly) EXPECT_EQ(r.SetValueName(name), managed) << name;

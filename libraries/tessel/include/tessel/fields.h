@@ -698,14 +698,6 @@ class Table final : public cRecordTable {
                        jsonFirst) {}
 };
 
-// The rows of several parts (groups shared between classes and a class's
-// own), in order.
-inline std::vector<RowPtr> Rows(std::initializer_list<std::vector<RowPtr>> parts) {
-    std::vector<RowPtr> rows;
-    for (const auto& part : parts) rows.insert(rows.end(), part.begin(), part.end());
-    return rows;
-}
-
 // ---- Composites: several members under one JSON key ----
 
 class cCompositeRow : public cRow {

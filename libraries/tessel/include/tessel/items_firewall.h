@@ -198,7 +198,7 @@ class cDBConfigPortForwardRule : public cDBFirewallRule<cDBConfigPortForwardRule
   public:
     static const Table<cDBConfigPortForwardRule>& Fields() {
         using C = cDBConfigPortForwardRule;
-        static const Table<C> rows{Rows({
+        static const Table<C> rows{Join<RowPtr>({
             FromRows(),
             {
                 Field(&C::m_InPort, "InPort", 80).Range(1, 65535),
@@ -245,7 +245,7 @@ class cDBConfigRemoteAccessRule : public cDBFirewallRule<cDBConfigRemoteAccessRu
   public:
     static const Table<cDBConfigRemoteAccessRule>& Fields() {
         using C = cDBConfigRemoteAccessRule;
-        static const Table<C> rows{Rows({
+        static const Table<C> rows{Join<RowPtr>({
             FromRows(),
             {
                 Field(&C::m_FromInterface, "FromInterface", 1).Range(1, 1).Range(3, 3),
@@ -344,7 +344,7 @@ class cDBConfigFilterRule : public cDBTrafficRule<cDBConfigFilterRule> {
         using C = cDBConfigFilterRule;
         // The VLAN matches of version 2 are read from JSON as one group;
         // the rank, stored last, is required.
-        static const Table<C> rows{Rows({
+        static const Table<C> rows{Join<RowPtr>({
             FromRows(),
             {FromPortRow(), Field(&C::m_FromInterface, "FromInterface", 0).Range(0, 3)},
             ToRows(),
@@ -425,7 +425,7 @@ class cDBConfigTrafficPriorityRule : public cDBTrafficRule<cDBConfigTrafficPrior
     static const Table<cDBConfigTrafficPriorityRule>& Fields() {
         using C = cDBConfigTrafficPriorityRule;
         static const Table<C> rows{
-            Rows({
+            Join<RowPtr>({
                 FromRows(),
                 {FromPortRow(3, 5)},
                 ToRows(3, 5),

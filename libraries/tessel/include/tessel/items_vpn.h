@@ -171,7 +171,7 @@ class cDBConfigIpSecTunnel : public cDBIpSecSettings<cDBConfigIpSecTunnel> {
   public:
     static const Table<cDBConfigIpSecTunnel>& Fields() {
         using C = cDBConfigIpSecTunnel;
-        static const Table<C> rows{Rows({
+        static const Table<C> rows{Join<RowPtr>({
             {
                 Field(&C::m_Passive, "Passive"),
                 Field(&C::m_RemoteHost, "RemoteHost").Check(CheckHostname),
@@ -282,7 +282,7 @@ class cDBConfigDMVPNIpSec : public cDBIpSecSettings<cDBConfigDMVPNIpSec> {
   public:
     static const Table<cDBConfigDMVPNIpSec>& Fields() {
         using C = cDBConfigDMVPNIpSec;
-        static const Table<C> rows{Rows({
+        static const Table<C> rows{Join<RowPtr>({
             LifetimeRows(),
             {Field(&C::m_Identifier, "Identifier").Check(CheckCredentials).Masked()},
             AuthRows(3, 1),
