@@ -9,39 +9,23 @@
 #include <iostream>
 #include <mutex>
 
+#include "tessel/collections.h"
 #include "tessel/tessel.h"
 
 using namespace tessel;
 
 namespace {
 
-// A collection holding the one SSH configuration item.
-class SshCollection : public cDBCollection {
-  public:
-    SshCollection() : cDBCollection("/Config/System/DeviceManagement/SSH/") {}
-    bool ValidateDBItem(cDBItem* item) override { return m_ssh.Offer(item); }
-    void EndSync() override {
-        m_ssh.Commit();
-        synced = true;
-    }
-    bool HasChanged() override { return m_ssh.Changed(); }
-    std::string ToString(const std::string&) const override { return "SshCollection"; }
-    const cDBConfigSSH& Staged() const { return m_ssh.staged; }
-
-  private:
-    SingleSlot<cDBConfigSSH> m_ssh;
-};
-
 // Receives the client's events on the service's delivery thread.
 class Events : public IDataClient {
   public:
     void OnDataConnect(cDataClient*) override { Signal(m_connected); }
     void OnDataClose(cDataClient*) override { std::cout << "client: connection closed\n"; }
+    // Called before the new contents are committed: HasChanged() tells
+    // whether this sync brought anything new.
     void OnCollectionSynced(cDataClient*, cDBCollection* collection) override {
-        auto* ssh = static_cast<SshCollection*>(collection);
-        if (ssh->HasChanged())
-            std::cout << "client: SSH is now " << (ssh->Staged().GetEnabled() ? "on" : "off")
-                      << "\n";
+        if (collection->HasChanged())
+            std::cout << "client: " << collection->GetPath() << " changed\n";
         Signal(m_syncs);
     }
     void OnRebootNotification(cDataClient*) override {}
@@ -78,7 +62,12 @@ int main() {
     }
     std::cout << "client: connected\n";
 
-    if (!client.RegisterCollection(new SshCollection)) return 1;
+    // The client owns the collection once it is registered.
+    auto* ssh = new cDBSSHCollection;
+    if (!client.RegisterCollection(ssh)) {
+        delete ssh;
+        return 1;
+    }
     events.Wait(events.m_syncs, 1);  // the first sync follows the registration
 
     for (bool enabled : {false, true}) {
@@ -87,6 +76,12 @@ int main() {
         std::cout << "client: SetItem returned " << int(client.SetItem(ssh.get(), true)) << "\n";
     }
     events.Wait(events.m_syncs, 3);
+    {
+        // Collections change on the delivery thread: read them under its lock.
+        kora::cDispatchLock lock = service.LockDispatch();
+        std::cout << "client: SSH is " << (ssh->Get<cDBConfigSSH>().GetEnabled() ? "on" : "off")
+                  << "\n";
+    }
 
     kora::Ref<cDBItem> item =
         kora::Ref<cDBItem>::Adopt(client.GetItem("/Config/System/DeviceManagement/SSH/SSHConfig"));

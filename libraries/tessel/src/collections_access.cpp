@@ -32,37 +32,20 @@ const DefaultGrant kDefaultTable[] = {
 
 }  // namespace
 
-cDBAccessCollection::cDBAccessCollection() : cDBCollection("/Config/System/Access/") {
+cDBAccessCollection::cDBAccessCollection(const std::string& path) : cSlotCollection(path) {
     for (const auto& row : kDefaultTable)
         for (unsigned level = 0; level < 4; ++level)
             m_table[level][row.accessClass] = row.level[level];
 }
 
-bool cDBAccessCollection::ValidateDBItem(cDBItem* item) {
-    if (const cDBConfigAccess* access = AsType<cDBConfigAccess>(item)) {
-        if (access->GetName() == "GuestAccessConfig") return m_guest.Offer(item);
-        if (access->GetName() == "UserAccessConfig") return m_user.Offer(item);
-        return false;
-    }
-    return m_tacacs.Offer(item) || m_radius.Offer(item);
-}
-
 void cDBAccessCollection::EndSync() {
-    m_guest.Commit();
-    m_user.Commit();
-    m_tacacs.Commit();
-    m_radius.Commit();
+    cSlotCollection::EndSync();
     // Rows 1 and 2 follow the committed items, even when this sync brought none.
     for (const char* accessClass : kAccessClasses) {
         if (!cDBConfigAccess::Configures(accessClass)) continue;
-        m_table[1][accessClass] = static_cast<uint8_t>(m_guest.committed.GetLevel(accessClass));
-        m_table[2][accessClass] = static_cast<uint8_t>(m_user.committed.GetLevel(accessClass));
+        m_table[1][accessClass] = static_cast<uint8_t>(GetGuestAccess().GetLevel(accessClass));
+        m_table[2][accessClass] = static_cast<uint8_t>(GetUserAccess().GetLevel(accessClass));
     }
-    synced = true;
-}
-
-bool cDBAccessCollection::HasChanged() {
-    return m_guest.Changed() || m_user.Changed() || m_tacacs.Changed() || m_radius.Changed();
 }
 
 void cDBAccessCollection::GetVisibleAccessClasses(unsigned level, std::set<std::string>& classes) {

@@ -1,4 +1,5 @@
-// Collections: the access table and the slot rules of staged and committed copies.
+// The access collection: its table of grants and the items it follows. The
+// rules every collection shares are in collections_families_test.cpp.
 #include <gtest/gtest.h>
 
 #include "tessel/tessel.h"
@@ -97,77 +98,4 @@ TEST(AccessCollection, RefusesForeignItemsAndNames) {
     c.BeginSync();
     EXPECT_TRUE(c.ValidateDBItem(&radius));
     EXPECT_FALSE(c.HasChanged());
-}
-
-TEST(Slots, MapSlotReplacesWholeMapAndComparesByHash) {
-    MapSlot<cDBConfigSSH> slot;
-    auto offer = [&](const char* name, bool enabled) {
-        cDBConfigSSH s;
-        s.SetName(name);
-        s.SetEnabled(enabled);
-        return slot.Offer(&s);
-    };
-    slot.Begin();
-    offer("a", true);
-    offer("b", false);
-    offer("c", false);
-    EXPECT_TRUE(slot.Changed());
-    slot.Commit();
-    EXPECT_FALSE(slot.Changed());
-    slot.Begin();
-    offer("b", false);
-    offer("a", true);
-    offer("c", false);
-    EXPECT_FALSE(slot.Changed());  // same items, other order
-    slot.Begin();
-    offer("a", true);
-    offer("b", false);
-    EXPECT_TRUE(slot.Changed());
-    slot.Commit();
-    EXPECT_EQ(slot.committed.size(), 2u);
-    slot.Begin();
-    offer("a", false);
-    offer("b", false);
-    EXPECT_TRUE(slot.Changed());  // same keys, one item differs
-    cDBConfigNTP foreign;
-    EXPECT_FALSE(slot.Offer(&foreign));
-}
-
-namespace {
-cDBLogUnit Unit(const char* name, unsigned level) {
-    cDBLogUnit u;
-    u.SetName(name);
-    EXPECT_TRUE(u.SetLevel(level));
-    return u;
-}
-}  // namespace
-
-TEST(LogUnitCollection, SyncReplacesUnits) {
-    cDBLogUnitCollection c;
-    EXPECT_EQ(c.GetPath(), "/Log/Units/");
-    cDBLogUnit a = Unit("A", 1), b = Unit("B", 2), cc = Unit("C", 3), b4 = Unit("B", 4);
-    c.BeginSync();
-    for (cDBLogUnit* u : {&a, &b, &cc}) EXPECT_TRUE(c.ValidateDBItem(u));
-    c.EndSync();
-    ASSERT_EQ(c.GetUnits().size(), 3u);
-
-    c.BeginSync();
-    EXPECT_TRUE(c.ValidateDBItem(&a));
-    EXPECT_TRUE(c.ValidateDBItem(&b));
-    cDBConfigSSH ssh;
-    EXPECT_FALSE(c.ValidateDBItem(&ssh));
-    EXPECT_TRUE(c.HasChanged());
-    EXPECT_EQ(c.GetUnits().size(), 3u);  // committed copy untouched until the end
-    c.EndSync();
-    EXPECT_FALSE(c.HasChanged());
-    EXPECT_EQ(c.GetUnits().size(), 2u);
-    EXPECT_EQ(c.GetUnits().count("C"), 0u);
-
-    // The later of two units of one name wins.
-    c.BeginSync();
-    c.ValidateDBItem(&b);
-    c.ValidateDBItem(&b4);
-    c.EndSync();
-    EXPECT_EQ(c.GetUnits().at("B").GetLevel(), 4);
-    EXPECT_EQ(c.ToString(""), "cDBLogUnitCollection:");
 }

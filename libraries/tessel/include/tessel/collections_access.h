@@ -17,30 +17,37 @@ namespace tessel {
 // items at every sync end; rows 0 and 3, and the classes no item configures,
 // are fixed. The TACACS+ and RADIUS configuration of the same directory is
 // kept alongside.
-class TESSEL_API cDBAccessCollection : public cDBCollection {
-  public:
-    cDBAccessCollection();
+struct AccessItemNames {
+    static constexpr const char* kNames[] = {"GuestAccessConfig", "UserAccessConfig"};
+};
 
-    bool ValidateDBItem(cDBItem* item) override;
+class TESSEL_API cDBAccessCollection
+    : public cSlotCollection<cDBAccessCollection, NamedSlot<cDBConfigAccess, AccessItemNames>,
+                             SingleSlot<cDBConfigTacacs>, SingleSlot<cDBConfigRadius>> {
+  public:
+    static constexpr const char* kPath = "/Config/System/Access/";
+    static constexpr const char* kText = "cDBAccessCollection";
+    explicit cDBAccessCollection(const std::string& path = kPath);
+
+    // Commits, then rows 1 and 2 follow the committed items.
     void EndSync() override;
-    bool HasChanged() override;
-    std::string ToString(const std::string&) const override { return "cDBAccessCollection"; }
 
     // The access classes a level may at least see; empty for an unknown level.
     void GetVisibleAccessClasses(unsigned level, std::set<std::string>& classes);
     // Whether `level` is granted at least `required` on `accessClass`.
     bool ValidateAccess(unsigned level, const std::string& accessClass, unsigned required);
 
-    const cDBConfigAccess& GetGuestAccess() const { return m_guest.committed; }
-    const cDBConfigAccess& GetUserAccess() const { return m_user.committed; }
-    const cDBConfigTacacs& GetTacacs() const { return m_tacacs.committed; }
-    const cDBConfigRadius& GetRadius() const { return m_radius.committed; }
+    const cDBConfigAccess& GetGuestAccess() const {
+        return *std::get<0>(m_slots).Find("GuestAccessConfig");
+    }
+    const cDBConfigAccess& GetUserAccess() const {
+        return *std::get<0>(m_slots).Find("UserAccessConfig");
+    }
+    const cDBConfigTacacs& GetTacacs() const { return Get<cDBConfigTacacs>(); }
+    const cDBConfigRadius& GetRadius() const { return Get<cDBConfigRadius>(); }
 
   private:
     kora::cMap<unsigned, kora::cMap<std::string, kora::s_uint8>> m_table;
-    SingleSlot<cDBConfigAccess> m_guest, m_user;
-    SingleSlot<cDBConfigTacacs> m_tacacs;
-    SingleSlot<cDBConfigRadius> m_radius;
 };
 
 }  // namespace tessel

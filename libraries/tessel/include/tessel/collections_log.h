@@ -12,24 +12,15 @@ namespace tessel {
 // Follows "/Log/Units/", one cDBLogUnit per unit name. Every client holds one
 // and registers it by itself on each connection; its committed levels decide
 // which log entries the client drops before sending.
-class TESSEL_API cDBLogUnitCollection : public cDBCollection {
+class TESSEL_API cDBLogUnitCollection
+    : public cSlotCollection<cDBLogUnitCollection, MapSlot<cDBLogUnit>> {
   public:
-    cDBLogUnitCollection() : cDBCollection("/Log/Units/") {}
-
-    void BeginSync() override { m_units.Begin(); }
-    bool ValidateDBItem(cDBItem* item) override { return m_units.Offer(item); }
-    void EndSync() override {
-        m_units.Commit();
-        synced = true;
-    }
-    bool HasChanged() override { return m_units.Changed(); }
-    std::string ToString(const std::string&) const override { return "cDBLogUnitCollection:"; }
+    static constexpr const char* kPath = "/Log/Units/";
+    static constexpr const char* kText = "cDBLogUnitCollection:";
+    explicit cDBLogUnitCollection(const std::string& path = kPath) : cSlotCollection(path) {}
 
     // The committed units, by unit name.
-    const kora::cMap<std::string, cDBLogUnit>& GetUnits() const { return m_units.committed; }
-
-  private:
-    MapSlot<cDBLogUnit> m_units;
+    const kora::cMap<std::string, cDBLogUnit>& GetUnits() const { return GetAll<cDBLogUnit>(); }
 };
 
 }  // namespace tessel
