@@ -193,3 +193,44 @@ TEST(Registry, UnknownVersionsFailWithDefaults) {
         }
     }
 }
+
+// The whole catalogue, in the order the library registers it at load.
+TEST(Registry, CatalogueInLoadOrder) {
+    const char* classes =
+        "cDBDirectory cDBStatusWirelessWan cDBStatusWiredWan cDBStatusLan cDBStatusLanInterface "
+        "cDBStatusLanPort cDBStatusWan cDBStatusConnection cDBStatusSoftware cDBStatusHardware "
+        "cDBStatusDataVolume cDBStatusISAKMPSA cDBConfigLan cDBConfigWan cDBConfigWanSetup "
+        "cDBConfigWirelessWan cDBConfigGsmProvider cDBConfigWiredWan cDBConfigWebInterface "
+        "cDBConfigSNMP cDBConfigSSH cDBConfigSnapshot cDBConfigEmail cDBConfigDMVPN "
+        "cDBConfigDMVPNIpSec cDBConfigDMVPNNetwork cDBConfigIpSecTunnel cDBConfigWanRoute "
+        "cDBConfigNTP cDBConfigRule cDBConfigConnCheck cDBConfigRIP cDBConfigHosts cDBConfigDDNS "
+        "cDBConfigDataVolume cDBConfigLANInterface cDBConfigLANPort cDBConfigVLAN "
+        "cDBConfigMacTable cDBConfigSpanningTree cDBConfigTrafficPriority "
+        "cDBConfigTrafficPriorityRule cDBConfigPacketFilter cDBConfigFilterRule "
+        "cDBConfigRemoteAccessRule cDBConfigPortForwardRule cDBConfigPortForwarding "
+        "cDBCertificate cDBStatusPrivateKey cDBConfigCSRTemplate cDBConfigRS232Compact "
+        "cDBConfigRS485 cDBConfigRS232 cDBLogUnit cDBFeatureList cDBConfigAccess "
+        "cDBConfigTacacs cDBConfigRadius cDBLogItem cDBLogResult cDBUser";
+    const char* types =
+        "Directory WirelessWanStatusObject WiredWanStatusObject LanStatusObject "
+        "LanInterfaceStatusObject LanPortStatusObject WanStatusObject ConnectionStatusObject "
+        "SoftwareStatusObject HardwareStatusObject DataVolumeStatusObject ISAKMPSAStatusObject "
+        "LanConfigObject WanConfigObject WanSetupConfigObject WirelessWanConfigObject "
+        "GsmProviderObject WiredWanConfigObject WebInterfaceConfigObject SNMPConfigObject "
+        "SSHConfigObject SnapshotConfigObject EmailConfigObject DMVPNConfigObject "
+        "DMVPNIpSecConfigObject DMVPNNetworkConfigObject IpSecTunnelConfigObject "
+        "WANRouteConfigObject NTPConfigObject RuleConfigObject ConnectionCheckConfigObject "
+        "RIPConfigObject HostsConfigObject DDNSConfigObject DataVolumeConfigObject "
+        "LANInterfaceConfigObject LANPortConfigObject VLANConfigObject MacTableConfigObject "
+        "SpanningTreeConfigObject TrafficPriorityConfigObject TrafficPriorityRuleConfigObject "
+        "PacketFilterConfigObject FilterRuleConfigObject RemoteAccessRuleConfigObject "
+        "ForwardConfigObject PortForwardConfigObject CertificateObject PrivateKeyStatusObject "
+        "CSRTemplateObject RS232CompactConfigObject RS485ConfigObject RS232ConfigObject "
+        "LogUnitObject FeatureListObject AccessConfigObject TacacsConfigObject "
+        "RadiusConfigObject UserObject";
+    auto words = [](const char* text) { return kora::cHelper::GetStringTokens(text, " "); };
+    EXPECT_EQ(RegisteredItemClasses(), words(classes));
+    EXPECT_EQ(cJsonFactory::RegisteredTypes(), words(types));
+    EXPECT_EQ(RegisteredItemClasses().size(), 61u);
+    EXPECT_EQ(cJsonFactory::RegisteredTypes().size(), 59u);
+}

@@ -39,12 +39,12 @@ class cNamedCollection : public cSlotCollection<Derived, NamedSlot<T, Names>> {
 
 // ---- Single items ----
 
-#define TESSEL_SLOTS(Name, Path, Text, ...)                  \
-    class Name : public cSlotCollection<Name, __VA_ARGS__> { \
-      public:                                                \
-        static constexpr const char* kPath = Path;           \
-        static constexpr const char* kText = Text;           \
-        using cSlotCollection::cSlotCollection;              \
+#define TESSEL_SLOTS(Name, Path, Text, ...)                             \
+    class TESSEL_API Name : public cSlotCollection<Name, __VA_ARGS__> { \
+      public:                                                           \
+        static constexpr const char* kPath = Path;                      \
+        static constexpr const char* kText = Text;                      \
+        using cSlotCollection::cSlotCollection;                         \
     }
 
 TESSEL_SLOTS(cDBRS232UARTCollection, "/Config/UART/", "cDBRS232UARTCollection",
@@ -143,24 +143,24 @@ TESSEL_SLOTS(cDBTrafficPriorityCollection, "/Config/Network/Firewall/TrafficPrio
 
 // ---- Fixed names ----
 
-struct LanPortNames {
+struct TESSEL_API LanPortNames {
     static constexpr const char* kNames[] = {"Port1", "Port2", "Port3", "Port4", "Port5"};
 };
-struct VolumeConfigNames {
+struct TESSEL_API VolumeConfigNames {
     static constexpr const char* kNames[] = {"WiredWanVolumeConfig", "Sim1VolumeConfig",
                                              "Sim2VolumeConfig"};
 };
-struct VolumeStatusNames {
+struct TESSEL_API VolumeStatusNames {
     static constexpr const char* kNames[] = {"WiredWanVolumeStatus", "Sim1VolumeStatus",
                                              "Sim2VolumeStatus"};
 };
 
-#define TESSEL_NAMED(Name, Item, Names, Path)                 \
-    class Name : public cNamedCollection<Name, Item, Names> { \
-      public:                                                 \
-        static constexpr const char* kPath = Path;            \
-        static constexpr const char* kText = #Name;           \
-        using cNamedCollection::cNamedCollection;             \
+#define TESSEL_NAMED(Name, Item, Names, Path)                            \
+    class TESSEL_API Name : public cNamedCollection<Name, Item, Names> { \
+      public:                                                            \
+        static constexpr const char* kPath = Path;                       \
+        static constexpr const char* kText = #Name;                      \
+        using cNamedCollection::cNamedCollection;                        \
     }
 
 TESSEL_NAMED(cDBLANPortCollection, cDBConfigLANPort, LanPortNames, "/Config/Network/LANPorts/");

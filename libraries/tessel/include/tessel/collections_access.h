@@ -17,7 +17,7 @@ namespace tessel {
 // items at every sync end; rows 0 and 3, and the classes no item configures,
 // are fixed. The TACACS+ and RADIUS configuration of the same directory is
 // kept alongside.
-struct AccessItemNames {
+struct TESSEL_API AccessItemNames {
     static constexpr const char* kNames[] = {"GuestAccessConfig", "UserAccessConfig"};
 };
 

@@ -11,7 +11,7 @@
 
 namespace tessel {
 
-struct CollectionInfo {
+struct TESSEL_API CollectionInfo {
     const char* name;                // the collection's class name
     const char* path;                // its default path: the directory of its items
     std::vector<std::string> types;  // JSON type names it takes, in the order it tries them
@@ -20,12 +20,12 @@ struct CollectionInfo {
 };
 
 // Every collection with a default path, in declaration order.
-const std::vector<CollectionInfo>& CollectionCatalogue();
+TESSEL_API const std::vector<CollectionInfo>& CollectionCatalogue();
 
 // The directory a data server keeps items of JSON type `type` in so that
 // collections follow them: the path of the first collection that takes the
 // type, or "" when none does. (Certificates are taken by several, each from
 // a directory of its own; the first of them is returned.)
-std::string ItemHome(const std::string& type);
+TESSEL_API std::string ItemHome(const std::string& type);
 
 }  // namespace tessel

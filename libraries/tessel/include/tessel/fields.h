@@ -39,12 +39,13 @@
 
 #include "kora/types.h"
 #include "tessel/checks.h"
+#include "tessel/export.h"
 
 namespace tessel {
 
 // Everything the engine walks derives from cRecord. It holds nothing; it is
 // the one base through which a row reaches its member in any record.
-class cRecord {
+class TESSEL_API cRecord {
   public:
     // Bytes of the record's bases that precede its own rows' members.
     static constexpr size_t kEngineBaseSize = 0;
@@ -64,13 +65,14 @@ enum JsonKind : unsigned {
 
 // Tests that object[key] exists and is of `kind`; on failure clears `ok` and
 // returns false, on success leaves `ok` alone.
-bool CheckMember(const std::string& key, bool& ok, const Json::Value& object, unsigned kind);
+TESSEL_API bool CheckMember(const std::string& key, bool& ok, const Json::Value& object,
+                            unsigned kind);
 // object[key], or null when `object` is not an object or lacks the member.
-const Json::Value& MemberOf(const Json::Value& object, const char* key);
+TESSEL_API const Json::Value& MemberOf(const Json::Value& object, const char* key);
 
 // The state of one JSON read: whether anything was refused or found missing
 // so far, and the keys of refused values.
-struct JsonIn {
+struct TESSEL_API JsonIn {
     bool ok = true;
     std::set<std::string>* rejected = nullptr;
     // Marks the read failed and names `key` (nothing is named for an empty key).
@@ -79,7 +81,7 @@ struct JsonIn {
 
 // The order of members in a JSON object and, per member, of its own object
 // or array elements; the JSON text is written in this order.
-struct JsonShape {
+struct TESSEL_API JsonShape {
     std::vector<std::pair<std::string, const JsonShape*>> members;
 };
 
@@ -100,7 +102,7 @@ constexpr int kOwnGroup = -1;  // an optional field that forms a group of its ow
 
 // One row: a field, a list, a composite or a JSON-only step. Rows are built
 // once per table and never change afterwards.
-class cRow {
+class TESSEL_API cRow {
   public:
     virtual ~cRow() = default;
 
@@ -157,7 +159,8 @@ struct BinaryTraits {
     static bool ReadLenient(M& m, kora::cSerializeBuffer& b) { return Read(m, b); }
 };
 
-bool ReadScalarIfVersion1(kora::cSerializeBuffer& b, void* bytes, unsigned size, bool& read);
+TESSEL_API bool ReadScalarIfVersion1(kora::cSerializeBuffer& b, void* bytes, unsigned size,
+                                     bool& read);
 
 template <class T>
 struct BinaryTraits<kora::s_basic_int<T>> {
@@ -554,7 +557,7 @@ enum class StepResult { kFail, kOk, kDrop };
 // One step of a stored layout: a row named by key, or code that reads what a
 // row cannot say (a skipped field, a converted type). A step of an element
 // layout may drop the element it read.
-struct Step {
+struct TESSEL_API Step {
     Step(const char* k) : key(k) {}  // NOLINT: layouts are written as lists of keys
     explicit Step(std::function<StepResult(cRecord&, kora::cSerializeBuffer&)> fn)
         : custom(std::move(fn)) {}
@@ -564,7 +567,7 @@ struct Step {
 };
 
 // What one stored version holds, in stored order.
-struct Layout {
+struct TESSEL_API Layout {
     unsigned version;
     std::vector<Step> steps;
 };
@@ -572,7 +575,7 @@ struct Layout {
 class cRecordTable;
 // Binds the keys of a layout to the rows of `table`; a key no row has is a
 // fault of the table and stops the program at once.
-void ResolveLayout(const cRecordTable& table, Layout& layout);
+TESSEL_API void ResolveLayout(const cRecordTable& table, Layout& layout);
 
 inline Layout Stored(unsigned version, std::vector<Step> steps) {
     return Layout{version, std::move(steps)};
@@ -612,7 +615,7 @@ Step Custom(Fn fn) {
 
 // ---- Tables ----
 
-class cRecordTable {
+class TESSEL_API cRecordTable {
   public:
     // `jsonFirst` names members the JSON text lists before the others, which
     // follow in table order.
@@ -700,7 +703,7 @@ class Table final : public cRecordTable {
 
 // ---- Composites: several members under one JSON key ----
 
-class cCompositeRow : public cRow {
+class TESSEL_API cCompositeRow : public cRow {
   public:
     explicit cCompositeRow(std::vector<RowPtr> parts);
     void Write(const cRecord& r, kora::cSerializeBuffer& b) const override;
@@ -717,7 +720,7 @@ class cCompositeRow : public cRow {
 };
 
 // A nested JSON object whose members are the parts, e.g. {"Low": 1, "High": 5}.
-class cObjectRow final : public cCompositeRow {
+class TESSEL_API cObjectRow final : public cCompositeRow {
   public:
     cObjectRow(const char* key, std::vector<RowPtr> parts);
     Json::Value ToJson(const cRecord& r, bool mask) const override;
@@ -737,7 +740,7 @@ RowBuilder<C, cObjectRow> Object(const char* key, std::vector<RowPtr> parts) {
 // A low and a high port as one text: "" for 0 and 0, "80" for equal ports,
 // "80:800" otherwise. Reading sorts the pair; text with more than two
 // numbers, other characters or a number above 65535 is refused.
-class cPortRangeRow final : public cCompositeRow {
+class TESSEL_API cPortRangeRow final : public cCompositeRow {
   public:
     cPortRangeRow(const char* key, RowPtr low, RowPtr high);
     Json::Value ToJson(const cRecord& r, bool mask) const override;
@@ -759,7 +762,7 @@ RowBuilder<C, cPortRangeRow> PortRange(const char* key, RowPtr low, RowPtr high)
 // ---- JSON-only rows ----
 
 // An output member computed from the record, never read back.
-class cDerivedRow final : public cRow {
+class TESSEL_API cDerivedRow final : public cRow {
   public:
     explicit cDerivedRow(std::function<Json::Value(const cRecord&)> fn) : m_fn(std::move(fn)) {
         flags = kRowJsonOut;
@@ -779,7 +782,7 @@ RowPtr Derived(const char* key, Fn fn) {
 }
 
 // A check over fields read before it: when it fails, every key it names is refused.
-class cAcrossRow final : public cRow {
+class TESSEL_API cAcrossRow final : public cRow {
   public:
     cAcrossRow(std::vector<const char*> keys, std::function<bool(const cRecord&)> pred)
         : m_keys(std::move(keys)), m_pred(std::move(pred)) {
@@ -1035,8 +1038,9 @@ class cListRow final : public cRow {
     const char* m_singular;
 };
 
-bool ReadElementCount(kora::cSerializeBuffer& b, uint32_t& count, unsigned minElement);
-StepResult ReadSteps(cRecord& r, kora::cSerializeBuffer& b, unsigned version, const Layout& layout);
+TESSEL_API bool ReadElementCount(kora::cSerializeBuffer& b, uint32_t& count, unsigned minElement);
+TESSEL_API StepResult ReadSteps(cRecord& r, kora::cSerializeBuffer& b, unsigned version,
+                                const Layout& layout);
 
 template <class Container, class E>
 bool cListRow<Container, E>::ReadCount(kora::cSerializeBuffer& b, uint32_t& count,

@@ -11,12 +11,12 @@
 namespace tessel {
 
 // SHA-256 of the key text, as the framework's calculator gives it.
-std::string PublicKeyFingerprint(const std::string& key);
+TESSEL_API std::string PublicKeyFingerprint(const std::string& key);
 
 // The summary of one stored certificate, named by whoever stores it. The
 // subject and issuer texts, serial number, fingerprint and validity times are
 // kept by SetDefault; every setter takes its value as it is.
-class cDBCertificate : public cDBRecord<cDBCertificate> {
+class TESSEL_API cDBCertificate : public cDBRecord<cDBCertificate> {
   public:
     static constexpr ItemInfo kInfo = {"cDBCertificate",
                                        "CertificateObject",
@@ -136,7 +136,7 @@ class cDBCertificate : public cDBRecord<cDBCertificate> {
 };
 
 // A template for certificate signing requests, optionally sent through SCEP.
-class cDBConfigCSRTemplate : public cDBRecord<cDBConfigCSRTemplate> {
+class TESSEL_API cDBConfigCSRTemplate : public cDBRecord<cDBConfigCSRTemplate> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigCSRTemplate",
                                        "CSRTemplateObject",
@@ -215,7 +215,7 @@ class cDBConfigCSRTemplate : public cDBRecord<cDBConfigCSRTemplate> {
 };
 
 // The state of the device's own key pair.
-class cDBStatusPrivateKey : public cDBRecord<cDBStatusPrivateKey> {
+class TESSEL_API cDBStatusPrivateKey : public cDBRecord<cDBStatusPrivateKey> {
   public:
     static constexpr ItemInfo kInfo = {"cDBStatusPrivateKey",
                                        "PrivateKeyStatusObject",

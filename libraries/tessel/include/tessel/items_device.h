@@ -11,7 +11,7 @@ struct AccessField;
 
 // The level a privilege level is granted on each access class. Two exist,
 // "GuestAccessConfig" and "UserAccessConfig"; the status classes only take 0 or 1.
-class cDBConfigAccess : public cDBRecord<cDBConfigAccess> {
+class TESSEL_API cDBConfigAccess : public cDBRecord<cDBConfigAccess> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigAccess",       "AccessConfigObject",
                                        ACCESS_CLASS_ADMIN_ONLY, 4,
@@ -89,7 +89,7 @@ class cDBConfigAccess : public cDBRecord<cDBConfigAccess> {
     }
 };
 
-class cDBConfigWebInterface : public cDBRecord<cDBConfigWebInterface> {
+class TESSEL_API cDBConfigWebInterface : public cDBRecord<cDBConfigWebInterface> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBConfigWebInterface", "WebInterfaceConfigObject", ACCESS_CLASS_WEB_INTERFACE_CONFIG, 2,
@@ -119,7 +119,7 @@ class cDBConfigWebInterface : public cDBRecord<cDBConfigWebInterface> {
     }
 };
 
-class cDBConfigSSH : public cDBRecord<cDBConfigSSH> {
+class TESSEL_API cDBConfigSSH : public cDBRecord<cDBConfigSSH> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBConfigSSH",     "SSHConfigObject", ACCESS_CLASS_DEVICE_MANAGEMENT_CONFIG, 1,
@@ -143,7 +143,7 @@ class cDBConfigSSH : public cDBRecord<cDBConfigSSH> {
     }
 };
 
-class cDBConfigSNMP : public cDBRecord<cDBConfigSNMP> {
+class TESSEL_API cDBConfigSNMP : public cDBRecord<cDBConfigSNMP> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBConfigSNMP",    "SNMPConfigObject", ACCESS_CLASS_DEVICE_MANAGEMENT_CONFIG,  1,
@@ -172,7 +172,7 @@ class cDBConfigSNMP : public cDBRecord<cDBConfigSNMP> {
 };
 
 // The mail account through which the device sends e-mail.
-class cDBConfigEmail : public cDBRecord<cDBConfigEmail> {
+class TESSEL_API cDBConfigEmail : public cDBRecord<cDBConfigEmail> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBConfigEmail",   "EmailConfigObject", ACCESS_CLASS_DEVICE_MANAGEMENT_CONFIG,   2,
@@ -224,7 +224,7 @@ class cDBConfigEmail : public cDBRecord<cDBConfigEmail> {
 };
 
 // Whether configuration snapshots are sent by e-mail, and to whom.
-class cDBConfigSnapshot : public cDBRecord<cDBConfigSnapshot> {
+class TESSEL_API cDBConfigSnapshot : public cDBRecord<cDBConfigSnapshot> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigSnapshot",
                                        "SnapshotConfigObject",
@@ -257,7 +257,7 @@ class cDBConfigSnapshot : public cDBRecord<cDBConfigSnapshot> {
 };
 
 // Time synchronisation with up to three servers.
-class cDBConfigNTP : public cDBRecord<cDBConfigNTP> {
+class TESSEL_API cDBConfigNTP : public cDBRecord<cDBConfigNTP> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigNTP",
                                        "NTPConfigObject",
@@ -306,7 +306,7 @@ class cDBConfigNTP : public cDBRecord<cDBConfigNTP> {
 // A primary and a secondary authentication server with their shared secrets.
 // RADIUS and TACACS+ write "Enabled", then the hosts and secrets, then the
 // rest in their JSON text; the binary form keeps the table order.
-class cDBConfigRadius : public cDBRecord<cDBConfigRadius> {
+class TESSEL_API cDBConfigRadius : public cDBRecord<cDBConfigRadius> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBConfigRadius",  "RadiusConfigObject", ACCESS_CLASS_ADMIN_ONLY, 2,
@@ -367,7 +367,7 @@ class cDBConfigRadius : public cDBRecord<cDBConfigRadius> {
     }
 };
 
-class cDBConfigTacacs : public cDBRecord<cDBConfigTacacs> {
+class TESSEL_API cDBConfigTacacs : public cDBRecord<cDBConfigTacacs> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBConfigTacacs",  "TacacsConfigObject", ACCESS_CLASS_ADMIN_ONLY, 1,

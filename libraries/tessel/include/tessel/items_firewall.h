@@ -127,11 +127,11 @@ class cDBTrafficRule : public cDBFirewallRule<Derived> {
 
 // Whether a remote-access service code exists on this device: 1..4, one
 // more (5) with an RS232 port, or two more (6) with the combined serial port.
-bool IsRemoteAccessService(uint64_t service);
+TESSEL_API bool IsRemoteAccessService(uint64_t service);
 
 // Port forwarding as a whole: whether one LAN host receives every inbound
 // connection that no forwarding rule takes.
-class cDBConfigPortForwarding : public cDBRecord<cDBConfigPortForwarding> {
+class TESSEL_API cDBConfigPortForwarding : public cDBRecord<cDBConfigPortForwarding> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigPortForwarding",
                                        "PortForwardConfigObject",
@@ -165,7 +165,7 @@ class cDBConfigPortForwarding : public cDBRecord<cDBConfigPortForwarding> {
 
 // One forwarding: connections from the source network to `InPort` go to
 // `OutPort` of the LAN host `ToIP`.
-class cDBConfigPortForwardRule : public cDBFirewallRule<cDBConfigPortForwardRule> {
+class TESSEL_API cDBConfigPortForwardRule : public cDBFirewallRule<cDBConfigPortForwardRule> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigPortForwardRule",
                                        "ForwardConfigObject",
@@ -215,7 +215,7 @@ class cDBConfigPortForwardRule : public cDBFirewallRule<cDBConfigPortForwardRule
 
 // Opens one of the device's own services (web interface, SSH, ...) to a
 // source network on an interface.
-class cDBConfigRemoteAccessRule : public cDBFirewallRule<cDBConfigRemoteAccessRule> {
+class TESSEL_API cDBConfigRemoteAccessRule : public cDBFirewallRule<cDBConfigRemoteAccessRule> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigRemoteAccessRule",
                                        "RemoteAccessRuleConfigObject",
@@ -262,7 +262,7 @@ class cDBConfigRemoteAccessRule : public cDBFirewallRule<cDBConfigRemoteAccessRu
 
 // The packet filter as a whole: logging of unmatched packets and TCP MSS
 // clamping (version 2).
-class cDBConfigPacketFilter : public cDBRecord<cDBConfigPacketFilter> {
+class TESSEL_API cDBConfigPacketFilter : public cDBRecord<cDBConfigPacketFilter> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigPacketFilter",
                                        "PacketFilterConfigObject",
@@ -300,7 +300,7 @@ class cDBConfigPacketFilter : public cDBRecord<cDBConfigPacketFilter> {
 
 // One packet-filter rule: what it matches (networks, ports, interfaces,
 // protocol and, from version 2, VLANs) and what it does with a match.
-class cDBConfigFilterRule : public cDBTrafficRule<cDBConfigFilterRule> {
+class TESSEL_API cDBConfigFilterRule : public cDBTrafficRule<cDBConfigFilterRule> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigFilterRule",
                                        "FilterRuleConfigObject",
@@ -365,7 +365,7 @@ class cDBConfigFilterRule : public cDBTrafficRule<cDBConfigFilterRule> {
 };
 
 // Traffic priority as a whole: the priority of traffic no rule matches.
-class cDBConfigTrafficPriority : public cDBRecord<cDBConfigTrafficPriority> {
+class TESSEL_API cDBConfigTrafficPriority : public cDBRecord<cDBConfigTrafficPriority> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigTrafficPriority",
                                        "TrafficPriorityConfigObject",
@@ -395,7 +395,8 @@ class cDBConfigTrafficPriority : public cDBRecord<cDBConfigTrafficPriority> {
 // One traffic-priority rule. Ports came with version 3 as one port per end,
 // ranges and the rank with version 5, the VLAN match with version 6;
 // version 2 is not read.
-class cDBConfigTrafficPriorityRule : public cDBTrafficRule<cDBConfigTrafficPriorityRule> {
+class TESSEL_API cDBConfigTrafficPriorityRule
+    : public cDBTrafficRule<cDBConfigTrafficPriorityRule> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigTrafficPriorityRule",
                                        "TrafficPriorityRuleConfigObject",

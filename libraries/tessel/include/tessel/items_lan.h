@@ -13,7 +13,7 @@ namespace tessel {
 
 // The LAN as one record: its switch port, MTU and VLAN, and the addressing,
 // DHCP and VRRP settings of its interface.
-class cDBConfigLan : public cDBPortLanSettings<cDBConfigLan> {
+class TESSEL_API cDBConfigLan : public cDBPortLanSettings<cDBConfigLan> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBConfigLan",     "LanConfigObject", ACCESS_CLASS_LAN_CONFIG, 2,
@@ -40,7 +40,7 @@ class cDBConfigLan : public cDBPortLanSettings<cDBConfigLan> {
 // One logical LAN interface, keyed by its VLAN ID. Its JSON form has grown
 // with its versions: the VRRP members are optional groups, and the virtual
 // address pair is also taken from the older "VRRPVIP" and "VRRPVNetmask".
-class cDBConfigLANInterface : public cDBLanSettings<cDBConfigLANInterface> {
+class TESSEL_API cDBConfigLANInterface : public cDBLanSettings<cDBConfigLANInterface> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigLANInterface",
                                        "LANInterfaceConfigObject",
@@ -82,7 +82,7 @@ class cDBConfigLANInterface : public cDBLanSettings<cDBConfigLANInterface> {
 
 // One switch port: on/off, mode, its own VLAN (untagged) with tagging on or
 // off, and the VLANs it is a member of.
-class cDBConfigLANPort : public cDBRecord<cDBConfigLANPort> {
+class TESSEL_API cDBConfigLANPort : public cDBRecord<cDBConfigLANPort> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigLANPort",         "LANPortConfigObject",
                                        ACCESS_CLASS_LAN_CONFIG,    4,
@@ -153,7 +153,7 @@ class cDBConfigLANPort : public cDBRecord<cDBConfigLANPort> {
 
 // The switch's VLAN table: a port mask per VLAN ID. Any pair is stored; a
 // JSON mask keeps its low 8 bits.
-class cDBConfigVLAN : public cDBRecord<cDBConfigVLAN> {
+class TESSEL_API cDBConfigVLAN : public cDBRecord<cDBConfigVLAN> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBConfigVLAN", "VLANConfigObject", ACCESS_CLASS_LAN_CONFIG,    1,
@@ -192,7 +192,7 @@ class cDBConfigVLAN : public cDBRecord<cDBConfigVLAN> {
 
 // The spanning-tree bridge. Each timer is checked alone; versions 1 and 2
 // are stored alike.
-class cDBConfigSpanningTree : public cDBRecord<cDBConfigSpanningTree> {
+class TESSEL_API cDBConfigSpanningTree : public cDBRecord<cDBConfigSpanningTree> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBConfigSpanningTree", "SpanningTreeConfigObject", ACCESS_CLASS_LAN_CONFIG,        2,
@@ -241,7 +241,7 @@ class cDBConfigSpanningTree : public cDBRecord<cDBConfigSpanningTree> {
 
 // Static MAC addresses of the switch: per MAC a range of consecutive
 // addresses and the ports it may use. The ranges together may not exceed 1000.
-class cDBConfigMacTable : public cDBRecord<cDBConfigMacTable> {
+class TESSEL_API cDBConfigMacTable : public cDBRecord<cDBConfigMacTable> {
   public:
     using Entry = std::pair<kora::s_uint16, kora::s_uint8>;  // range, ports
     using EntryMap = kora::cMap<kora::s_string, Entry>;
@@ -302,7 +302,7 @@ class cDBConfigMacTable : public cDBRecord<cDBConfigMacTable> {
 };
 
 // Static host names the router's DNS answers for.
-class cDBConfigHosts : public cDBRecord<cDBConfigHosts> {
+class TESSEL_API cDBConfigHosts : public cDBRecord<cDBConfigHosts> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigHosts",
                                        "HostsConfigObject",

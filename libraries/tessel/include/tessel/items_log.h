@@ -26,7 +26,7 @@ enum LogLevel : unsigned {
 // access class, only a binary and a text form. Unit, level, type and outcome
 // refuse values out of bounds; text, object, peer and user are cut to length,
 // so an entry can always be written.
-class cDBLogItem : public kora::ISerialize, public cRecord {
+class TESSEL_API cDBLogItem : public kora::ISerialize, public cRecord {
   public:
     static constexpr size_t kEngineBaseSize = sizeof(kora::ISerialize);
     static constexpr size_t kMaxUnit = 15;
@@ -112,7 +112,7 @@ class cDBLogItem : public kora::ISerialize, public cRecord {
 };
 
 // A batch of logbook entries keyed by entry number, as a query returns them.
-class cDBLogResult : public kora::ISerialize, public cRecord {
+class TESSEL_API cDBLogResult : public kora::ISerialize, public cRecord {
   public:
     static constexpr size_t kEngineBaseSize = sizeof(kora::ISerialize);
     using Entries = kora::cMap<unsigned int, cDBLogItem>;
@@ -152,7 +152,7 @@ class cDBLogResult : public kora::ISerialize, public cRecord {
 
 // One logbook unit, named by the unit: how many entries its logbook keeps and
 // the lowest level that is recorded.
-class cDBLogUnit : public cDBRecord<cDBLogUnit> {
+class TESSEL_API cDBLogUnit : public cDBRecord<cDBLogUnit> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBLogUnit", "LogUnitObject", ACCESS_CLASS_LOGBOOK, 1, VersionsFrom(1, 1),

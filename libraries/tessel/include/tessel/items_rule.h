@@ -20,16 +20,16 @@ using RuleActionMap = kora::cMap<kora::s_uint32, RuleAction>;
 using RuleActionElement = PairEntry<kora::s_uint32, kora::s_uint8, kora::s_map_string_string>;
 // {"Index", "ActionType", "Parameters": [{"Name", "Value"}, ...]}; on the wire
 // the index, the type and the parameter map in its own form.
-const cRecordTable& RuleActionRows();
+TESSEL_API const cRecordTable& RuleActionRows();
 
 // Whether `name` is a value a rule can watch on this device (the link events
 // of the switch ports only with the feature "ManagedSwitch").
-bool IsRuleValueName(const std::string& name);
+TESSEL_API bool IsRuleValueName(const std::string& name);
 // Whether an action can be stored: every parameter passes the check of its
 // key (keys without a check pass).
-bool IsRuleAction(const RuleActionElement& action);
+TESSEL_API bool IsRuleAction(const RuleActionElement& action);
 
-class cDBConfigRule : public cDBRecord<cDBConfigRule> {
+class TESSEL_API cDBConfigRule : public cDBRecord<cDBConfigRule> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigRule",
                                        "RuleConfigObject",

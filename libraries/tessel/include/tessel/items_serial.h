@@ -86,7 +86,7 @@ class cDBSerialPortWithFlow : public cDBSerialPort<Derived> {
     kora::s_uint8 m_FlowControl;
 };
 
-class cDBConfigRS232 : public cDBSerialPortWithFlow<cDBConfigRS232, 3, 48500> {
+class TESSEL_API cDBConfigRS232 : public cDBSerialPortWithFlow<cDBConfigRS232, 3, 48500> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBConfigRS232",   "RS232ConfigObject", ACCESS_CLASS_UART, 4,
@@ -95,7 +95,8 @@ class cDBConfigRS232 : public cDBSerialPortWithFlow<cDBConfigRS232, 3, 48500> {
 };
 
 // The compact RS232 port: flow control 1..2 only.
-class cDBConfigRS232Compact : public cDBSerialPortWithFlow<cDBConfigRS232Compact, 2, 23200> {
+class TESSEL_API cDBConfigRS232Compact
+    : public cDBSerialPortWithFlow<cDBConfigRS232Compact, 2, 23200> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBConfigRS232Compact", "RS232CompactConfigObject", ACCESS_CLASS_UART, 4,
@@ -104,7 +105,7 @@ class cDBConfigRS232Compact : public cDBSerialPortWithFlow<cDBConfigRS232Compact
 };
 
 // The RS485 line: no echo, no flow control.
-class cDBConfigRS485 : public cDBSerialPort<cDBConfigRS485> {
+class TESSEL_API cDBConfigRS485 : public cDBSerialPort<cDBConfigRS485> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBConfigRS485",   "RS485ConfigObject", ACCESS_CLASS_UART, 4,

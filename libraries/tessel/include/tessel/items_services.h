@@ -11,7 +11,7 @@ namespace tessel {
 
 // Up to four hosts pinged every `Interval` seconds; the WAN counts as failed
 // after `Retries` unanswered rounds.
-class cDBConfigConnCheck : public cDBRecord<cDBConfigConnCheck> {
+class TESSEL_API cDBConfigConnCheck : public cDBRecord<cDBConfigConnCheck> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigConnCheck",
                                        "ConnectionCheckConfigObject",
@@ -74,7 +74,7 @@ class cDBConfigConnCheck : public cDBRecord<cDBConfigConnCheck> {
 
 // The dynamic-DNS client: which provider, the account and the host alias it
 // keeps pointed at the WAN address.
-class cDBConfigDDNS : public cDBRecord<cDBConfigDDNS> {
+class TESSEL_API cDBConfigDDNS : public cDBRecord<cDBConfigDDNS> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigDDNS",
                                        "DDNSConfigObject",
@@ -125,7 +125,7 @@ class cDBConfigDDNS : public cDBRecord<cDBConfigDDNS> {
 
 // The RIP daemon: update interval, the neighbours it talks to, whether it
 // announces only the default gateway, and the metric of its routes.
-class cDBConfigRIP : public cDBRecord<cDBConfigRIP> {
+class TESSEL_API cDBConfigRIP : public cDBRecord<cDBConfigRIP> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigRIP",
                                        "RIPConfigObject",

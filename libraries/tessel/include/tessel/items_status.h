@@ -13,7 +13,7 @@
 namespace tessel {
 
 // The hardware's identity.
-class cDBStatusHardware : public cDBRecord<cDBStatusHardware> {
+class TESSEL_API cDBStatusHardware : public cDBRecord<cDBStatusHardware> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBStatusHardware", "HardwareStatusObject", ACCESS_CLASS_SYSTEM_STATUS, 1,
@@ -48,7 +48,7 @@ class cDBStatusHardware : public cDBRecord<cDBStatusHardware> {
 
 // The software's versions. The setters keep only the text before the first
 // line break (what a version command prints); JSON takes the texts as they are.
-class cDBStatusSoftware : public cDBRecord<cDBStatusSoftware> {
+class TESSEL_API cDBStatusSoftware : public cDBRecord<cDBStatusSoftware> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBStatusSoftware", "SoftwareStatusObject", ACCESS_CLASS_SYSTEM_STATUS, 1,
@@ -82,7 +82,7 @@ class cDBStatusSoftware : public cDBRecord<cDBStatusSoftware> {
 };
 
 // Which WAN technology carries traffic now, and under which WAN setup.
-class cDBStatusWan : public cDBRecord<cDBStatusWan> {
+class TESSEL_API cDBStatusWan : public cDBRecord<cDBStatusWan> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBStatusWan", "WanStatusObject", ACCESS_CLASS_WAN_STATUS, 1,
@@ -111,7 +111,7 @@ class cDBStatusWan : public cDBRecord<cDBStatusWan> {
 };
 
 // The result of the connection check: share of lost probes and mean response time.
-class cDBStatusConnection : public cDBRecord<cDBStatusConnection> {
+class TESSEL_API cDBStatusConnection : public cDBRecord<cDBStatusConnection> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBStatusConnection", "ConnectionStatusObject", ACCESS_CLASS_WAN_STATUS, 1,
@@ -144,7 +144,7 @@ class cDBStatusConnection : public cDBRecord<cDBStatusConnection> {
 };
 
 // One WAN data-volume counter, named by whoever creates it.
-class cDBStatusDataVolume : public cDBRecord<cDBStatusDataVolume> {
+class TESSEL_API cDBStatusDataVolume : public cDBRecord<cDBStatusDataVolume> {
   public:
     static constexpr ItemInfo kInfo = {"cDBStatusDataVolume",
                                        "DataVolumeStatusObject",
@@ -179,7 +179,7 @@ class cDBStatusDataVolume : public cDBRecord<cDBStatusDataVolume> {
 };
 
 // One ISAKMP security association of the IPsec service.
-class cDBStatusISAKMPSA : public cDBRecord<cDBStatusISAKMPSA> {
+class TESSEL_API cDBStatusISAKMPSA : public cDBRecord<cDBStatusISAKMPSA> {
   public:
     static constexpr ItemInfo kInfo = {"cDBStatusISAKMPSA",
                                        "ISAKMPSAStatusObject",
@@ -223,7 +223,7 @@ class cDBStatusISAKMPSA : public cDBRecord<cDBStatusISAKMPSA> {
 
 // The wired WAN connection: link, addressing, counters and, when the port
 // serves a LAN, its DHCP leases and VRRP state.
-class cDBStatusWiredWan : public cDBRecord<cDBStatusWiredWan> {
+class TESSEL_API cDBStatusWiredWan : public cDBRecord<cDBStatusWiredWan> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBStatusWiredWan", "WiredWanStatusObject", ACCESS_CLASS_WAN_STATUS, 6,
@@ -318,7 +318,7 @@ class cDBStatusWiredWan : public cDBRecord<cDBStatusWiredWan> {
 
 // The mobile-network connection. In the three signal values and the SIM slot
 // 99 means unknown or not present.
-class cDBStatusWirelessWan : public cDBRecord<cDBStatusWirelessWan> {
+class TESSEL_API cDBStatusWirelessWan : public cDBRecord<cDBStatusWirelessWan> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBStatusWirelessWan", "WirelessWanStatusObject", ACCESS_CLASS_WAN_STATUS, 4,
@@ -423,7 +423,7 @@ class cDBStatusWirelessWan : public cDBRecord<cDBStatusWirelessWan> {
 };
 
 // The LAN as a whole: link, port mode, addressing, counters, DHCP leases.
-class cDBStatusLan : public cDBRecord<cDBStatusLan> {
+class TESSEL_API cDBStatusLan : public cDBRecord<cDBStatusLan> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBStatusLan",     "LanStatusObject", ACCESS_CLASS_LAN_STATUS, 2,
@@ -494,7 +494,7 @@ class cDBStatusLan : public cDBRecord<cDBStatusLan> {
 };
 
 // One LAN interface: counters, addressing, DHCP leases, VRRP state.
-class cDBStatusLanInterface : public cDBRecord<cDBStatusLanInterface> {
+class TESSEL_API cDBStatusLanInterface : public cDBRecord<cDBStatusLanInterface> {
   public:
     static constexpr ItemInfo kInfo = {"cDBStatusLanInterface",
                                        "LanInterfaceStatusObject",
@@ -557,7 +557,7 @@ class cDBStatusLanInterface : public cDBRecord<cDBStatusLanInterface> {
 };
 
 // One LAN port: link, port mode and the MAC addresses seen on it.
-class cDBStatusLanPort : public cDBRecord<cDBStatusLanPort> {
+class TESSEL_API cDBStatusLanPort : public cDBRecord<cDBStatusLanPort> {
   public:
     static constexpr ItemInfo kInfo = {"cDBStatusLanPort",
                                        "LanPortStatusObject",

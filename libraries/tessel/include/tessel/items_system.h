@@ -12,7 +12,7 @@ namespace tessel {
 
 // One user account: the item's name is the user name. The login password is
 // not part of the item (the password messages carry it); the SNMP passwords are.
-class cDBUser : public cDBRecord<cDBUser> {
+class TESSEL_API cDBUser : public cDBRecord<cDBUser> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBUser", "UserObject", ACCESS_CLASS_ADMIN_ONLY, 3, VersionsFrom(3, 3), "", "/Users/"};
@@ -69,7 +69,7 @@ class cDBUser : public cDBRecord<cDBUser> {
 // Name and directory are those of the listed directory and are kept exactly as
 // given, never normalised; the access class of the listed items is a field of
 // its own. The host fills a listing directly; nothing is validated.
-class cDBDirectory : public cDBItemOf<cDBDirectory> {
+class TESSEL_API cDBDirectory : public cDBItemOf<cDBDirectory> {
   public:
     using Info = kora::cMap<kora::s_string, kora::s_string>;
     using Entry = std::pair<kora::s_string, Info>;    // type name, display information
@@ -122,7 +122,7 @@ class cDBDirectory : public cDBItemOf<cDBDirectory> {
 // no field. Receiving a feature list (Deserialize) replaces the process's set,
 // and item setters that depend on the hardware ask HasFeature. Several clients
 // of one process may receive lists at once, so the set guards itself.
-class cDBFeatureList : public cDBItemOf<cDBFeatureList> {
+class TESSEL_API cDBFeatureList : public cDBItemOf<cDBFeatureList> {
   public:
     static constexpr ItemInfo kInfo = {
         "cDBFeatureList",   "FeatureListObject", ACCESS_CLASS_EVERYONE, 1,

@@ -15,7 +15,7 @@ namespace tessel {
 // One pair of networks a tunnel connects: local network and mask, remote
 // network and mask. A tunnel holds each local network IP and remote network
 // once; entries are ordered by the local IP, then by the remote network.
-struct tunnelEntry : cRecord {
+struct TESSEL_API tunnelEntry : cRecord {
     tunnelEntry() = default;
     tunnelEntry(const kora::s_socket_addr& localNetwork, const kora::s_socket_addr& localSubnet,
                 const kora::s_socket_addr& remoteNetwork, const kora::s_socket_addr& remoteSubnet)
@@ -36,7 +36,7 @@ struct tunnelEntry : cRecord {
 using TunnelSet = std::set<tunnelEntry>;
 // {"LocalNetwork", "LocalSubnet", "RemoteNetwork", "RemoteSubnet"}, dotted
 // text taken as the framework converts it.
-const cRecordTable& TunnelRows();
+TESSEL_API const cRecordTable& TunnelRows();
 
 // The IPsec settings a tunnel and the multipoint VPN's profile share:
 // lifetimes, authentication, the phase 1 and phase 2 proposals and dead peer
@@ -135,7 +135,7 @@ class cDBIpSecSettings : public cDBRecord<Derived> {
 
 // An IPsec tunnel to one remote host, keyed by that host, with the network
 // pairs it carries.
-class cDBConfigIpSecTunnel : public cDBIpSecSettings<cDBConfigIpSecTunnel> {
+class TESSEL_API cDBConfigIpSecTunnel : public cDBIpSecSettings<cDBConfigIpSecTunnel> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigIpSecTunnel",
                                        "IpSecTunnelConfigObject",
@@ -191,7 +191,7 @@ class cDBConfigIpSecTunnel : public cDBIpSecSettings<cDBConfigIpSecTunnel> {
 
 // The multipoint VPN as a whole: default gateways reached through it by
 // index, whether they are tracked, and whether IPsec protects it.
-class cDBConfigDMVPN : public cDBRecord<cDBConfigDMVPN> {
+class TESSEL_API cDBConfigDMVPN : public cDBRecord<cDBConfigDMVPN> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigDMVPN",
                                        "DMVPNConfigObject",
@@ -261,7 +261,7 @@ class cDBConfigDMVPN : public cDBRecord<cDBConfigDMVPN> {
 
 // The IPsec profile of the multipoint VPN. Version 2 added PFS, version 3
 // the certificate names; JSON without them is read.
-class cDBConfigDMVPNIpSec : public cDBIpSecSettings<cDBConfigDMVPNIpSec> {
+class TESSEL_API cDBConfigDMVPNIpSec : public cDBIpSecSettings<cDBConfigDMVPNIpSec> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigDMVPNIpSec",
                                        "DMVPNIpSecConfigObject",
@@ -295,7 +295,7 @@ class cDBConfigDMVPNIpSec : public cDBIpSecSettings<cDBConfigDMVPNIpSec> {
 // One network of the multipoint VPN: hub or spoke, its next hop server, GRE
 // key, tunnel address and MTU. Versions 2 and 3 stored the next hop server
 // as an address; it is now a host name or address text.
-class cDBConfigDMVPNNetwork : public cDBRecord<cDBConfigDMVPNNetwork> {
+class TESSEL_API cDBConfigDMVPNNetwork : public cDBRecord<cDBConfigDMVPNNetwork> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigDMVPNNetwork",
                                        "DMVPNNetworkConfigObject",

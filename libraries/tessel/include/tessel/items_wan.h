@@ -12,7 +12,7 @@ namespace tessel {
 
 // The WAN setup used at start-up, by the name of its item under
 // "/Config/Network/WanSetups/".
-class cDBConfigWan : public cDBRecord<cDBConfigWan> {
+class TESSEL_API cDBConfigWan : public cDBRecord<cDBConfigWan> {
   public:
     static constexpr const char* kSetupDir = "/Config/Network/WanSetups/";
     static constexpr ItemInfo kInfo = {
@@ -40,7 +40,7 @@ class cDBConfigWan : public cDBRecord<cDBConfigWan> {
 
 // A named WAN setup: which of the wired and cellular WAN carry traffic, and
 // which one is preferred.
-class cDBConfigWanSetup : public cDBRecord<cDBConfigWanSetup> {
+class TESSEL_API cDBConfigWanSetup : public cDBRecord<cDBConfigWanSetup> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigWanSetup",
                                        "WanSetupConfigObject",
@@ -77,7 +77,7 @@ class cDBConfigWanSetup : public cDBRecord<cDBConfigWanSetup> {
 // a LAN instead, the LAN's addressing, DHCP and VRRP settings. Documents
 // written for older versions lack the LAN members, some VRRP groups or the
 // port's switch and mode; each missing group keeps its defaults.
-class cDBConfigWiredWan : public cDBPortLanSettings<cDBConfigWiredWan> {
+class TESSEL_API cDBConfigWiredWan : public cDBPortLanSettings<cDBConfigWiredWan> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigWiredWan",
                                        "WiredWanConfigObject",
@@ -225,7 +225,7 @@ class cDBMobileAccess : public cDBRecord<Derived> {
 // The cellular WAN: SIM slot and PIN, network mode, operator choice, mobile
 // data and roaming, the provider access, status polling and antenna
 // diversity. Documents written for older versions lack the later groups.
-class cDBConfigWirelessWan : public cDBMobileAccess<cDBConfigWirelessWan> {
+class TESSEL_API cDBConfigWirelessWan : public cDBMobileAccess<cDBConfigWirelessWan> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigWirelessWan",
                                        "WirelessWanConfigObject",
@@ -328,7 +328,7 @@ class cDBConfigWirelessWan : public cDBMobileAccess<cDBConfigWirelessWan> {
 
 // The access profile of one mobile network, keyed by its network ID (MCC
 // and MNC digits).
-class cDBConfigGsmProvider : public cDBMobileAccess<cDBConfigGsmProvider> {
+class TESSEL_API cDBConfigGsmProvider : public cDBMobileAccess<cDBConfigGsmProvider> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigGsmProvider",
                                        "GsmProviderObject",
@@ -364,7 +364,7 @@ class cDBConfigGsmProvider : public cDBMobileAccess<cDBConfigGsmProvider> {
 };
 
 // A static route to a network through the wired, cellular or a given gateway.
-class cDBConfigWanRoute : public cDBRecord<cDBConfigWanRoute> {
+class TESSEL_API cDBConfigWanRoute : public cDBRecord<cDBConfigWanRoute> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigWanRoute",
                                        "WANRouteConfigObject",
@@ -407,7 +407,7 @@ class cDBConfigWanRoute : public cDBRecord<cDBConfigWanRoute> {
 };
 
 // How the mobile data-volume counter is reset, and on which day of the month.
-class cDBConfigDataVolume : public cDBRecord<cDBConfigDataVolume> {
+class TESSEL_API cDBConfigDataVolume : public cDBRecord<cDBConfigDataVolume> {
   public:
     static constexpr ItemInfo kInfo = {"cDBConfigDataVolume",
                                        "DataVolumeConfigObject",

@@ -27,7 +27,7 @@ inline bool IsHostAddress(const kora::s_socket_addr& a) {
     return IsSetAddress(a) && IsNotBroadcast(a);
 }
 // A name for a host table: not empty, and a valid host name.
-bool IsHostEntryName(const std::string& name);
+TESSEL_API bool IsHostEntryName(const std::string& name);
 
 // The value stored under `key`, or the value type's default when there is none.
 template <class Map>
@@ -53,21 +53,21 @@ using AddressPair = std::pair<kora::s_socket_addr, kora::s_socket_addr>;
 // Interface addresses by index: {"Index", "IP", "Netmask"}, neither address 0.0.0.0.
 using AddressMap = kora::cMap<kora::s_uint32, AddressPair>;
 using AddressElement = PairEntry<kora::s_uint32, kora::s_socket_addr, kora::s_socket_addr>;
-const cRecordTable& AddressRows();
+TESSEL_API const cRecordTable& AddressRows();
 // Addresses by MAC address (static DHCP leases) or by host name (host tables).
 using NamedAddressMap = kora::cMap<kora::s_string, kora::s_socket_addr>;
 using NamedAddress = MapEntry<kora::s_string, kora::s_socket_addr>;
 // {"Mac", "IP"}: a MAC passing CheckMacAddr, an address neither 0.0.0.0 nor broadcast.
-const cRecordTable& StaticLeaseRows();
+TESSEL_API const cRecordTable& StaticLeaseRows();
 // {"Hostname", "IP"}: a name passing IsHostEntryName, an address other than 0.0.0.0.
-const cRecordTable& HostRows();
+TESSEL_API const cRecordTable& HostRows();
 
 // The VRRP virtual address and netmask: two fields on the wire; in JSON the
 // one element {"Index": 1, "IP", "Netmask"} of "VRRPIPs". Older writers kept
 // a list of virtual addresses of which only index 1 was ever used: a JSON
 // element with another index is passed over (a refused one is named
 // "VRRPIP"), and of a stored list index 1 alone is kept.
-class cVrrpAddressRow final : public cCompositeRow {
+class TESSEL_API cVrrpAddressRow final : public cCompositeRow {
   public:
     cVrrpAddressRow(RowPtr address, RowPtr netmask);
     Json::Value ToJson(const cRecord& r, bool mask) const override;
@@ -84,7 +84,7 @@ class cVrrpAddressRow final : public cCompositeRow {
 // The same pair as older documents give it, beside the other members:
 // "VRRPVIP" and "VRRPVNetmask", both required to be text. Read only; a
 // refusal of either is named "VRRPVIP".
-class cVrrpPairInputRow final : public cRow {
+class TESSEL_API cVrrpPairInputRow final : public cRow {
   public:
     explicit cVrrpPairInputRow(std::shared_ptr<const cVrrpAddressRow> pair);
     void CheckBelow(const Json::Value& data, bool& ok) const override;
@@ -96,7 +96,7 @@ class cVrrpPairInputRow final : public cRow {
 
 // Reads a stored list of VRRP addresses (a count, then index, address and
 // netmask per entry) and keeps the entry of index 1 in `kept`.
-bool ReadStoredVrrpList(kora::cSerializeBuffer& b, AddressPair& kept);
+TESSEL_API bool ReadStoredVrrpList(kora::cSerializeBuffer& b, AddressPair& kept);
 
 // How far the VRRP settings went in a stored version, in the order they were added.
 enum VrrpStage {

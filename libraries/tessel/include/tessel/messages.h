@@ -107,13 +107,13 @@ constexpr const char* kMsgDumpTimeout = "TIMER::DUMP-TIMEOUT";
 // Declares a payload class that adds nothing to its base but its own name:
 // same fields and binary form, and a text form that begins with that name.
 #define TESSEL_NAMED_PAYLOAD(Class, Base)                        \
-    class Class final : public Base {                            \
+    class TESSEL_API Class final : public Base {                 \
       public:                                                    \
         std::string TypeName() const override { return #Class; } \
     }
 
 // A request about one item or collection path.
-class ccDBReq : public cPayload {
+class TESSEL_API ccDBReq : public cPayload {
   public:
     kora::s_string Path;
 
@@ -132,7 +132,7 @@ class ccDBReq : public cPayload {
 // An answer that carries only an outcome: 1 is success; 0 (the default) is
 // failure or no answer; any other value comes from the data-server host and
 // counts as failure too.
-class ccDBResp : public cPayload {
+class TESSEL_API ccDBResp : public cPayload {
   public:
     kora::s_int8 Result;
 
@@ -172,7 +172,7 @@ TESSEL_NAMED_PAYLOAD(ccDBDeRegCollectionResp, ccDBResp);
 // second name in the same directory (Directory followed by NewName). Its
 // binary form holds only these three strings: the inherited Path is neither
 // written nor read and stays empty on the receiving side.
-class cDBItemNewNameReq : public ccDBReq {
+class TESSEL_API cDBItemNewNameReq : public ccDBReq {
   public:
     kora::s_string Directory;
     kora::s_string Name;
@@ -200,7 +200,7 @@ TESSEL_NAMED_PAYLOAD(ccDBRenameItemReq, cDBItemNewNameReq);
 // The server asks each connected client to dump its state for Path (the path
 // handed to the server's dump request, passed on unchanged). Same binary form
 // as ccDBReq, but not a ccDBReq.
-class ccDumpReq final : public cPayload {
+class TESSEL_API ccDumpReq final : public cPayload {
   public:
     kora::s_string Path;
 

@@ -18,7 +18,7 @@ namespace tessel {
 // Reads log entries of one unit from a point in time on. Level, Count and
 // Status are each read only when their own scalar version is 1, so a sender
 // with other scalar layouts is still understood as far as it goes.
-class ccDBLogReadReq final : public cPayload {
+class TESSEL_API ccDBLogReadReq final : public cPayload {
   public:
     kora::cTime From;
     kora::s_string Unit;
@@ -39,7 +39,7 @@ class ccDBLogReadReq final : public cPayload {
 };
 
 // Exports the log entries of some units between two times into a file.
-class ccDBLogExportReq final : public cPayload {
+class TESSEL_API ccDBLogExportReq final : public cPayload {
   public:
     kora::cTime From;
     kora::cTime To;
@@ -65,7 +65,7 @@ class ccDBLogExportReq final : public cPayload {
 
 // Imports a configuration file; UseFallback goes to the host's import as is
 // and is read only when its own scalar version is 1.
-class ccDBConfigImportReq final : public cPayload {
+class TESSEL_API ccDBConfigImportReq final : public cPayload {
   public:
     kora::s_string Filepath;
     kora::s_bool UseFallback;
@@ -82,7 +82,7 @@ class ccDBConfigImportReq final : public cPayload {
 };
 
 // A request that names one file the host writes.
-class cDBFileReq : public cPayload {
+class TESSEL_API cDBFileReq : public cPayload {
   public:
     kora::s_string Filepath;
 
@@ -109,7 +109,7 @@ TESSEL_NAMED_PAYLOAD(ccDBSnapshotReq, cDBFileReq);
 // Creates a user account. Version 2 added Extra1 and Extra2; a version 1
 // request is still read (both stay 0), and in it AccessLevel is read only
 // when its own scalar version is 1.
-class ccDBAddUserReq final : public cPayload {
+class TESSEL_API ccDBAddUserReq final : public cPayload {
   public:
     kora::s_string Username;
     kora::s_string Password;  // never printed
@@ -135,7 +135,7 @@ class ccDBAddUserReq final : public cPayload {
 };
 
 // Deletes a user account.
-class ccDBDeleteUserReq final : public cPayload {
+class TESSEL_API ccDBDeleteUserReq final : public cPayload {
   public:
     kora::s_string Username;
 
@@ -152,7 +152,7 @@ class ccDBDeleteUserReq final : public cPayload {
 
 // Sets a user's password. Version 2 added Extra; a version 1 request is
 // still read (Extra stays 0).
-class ccDBSetPasswordReq final : public cPayload {
+class TESSEL_API ccDBSetPasswordReq final : public cPayload {
   public:
     kora::s_string Username;
     kora::s_string Password;  // never printed
@@ -174,7 +174,7 @@ class ccDBSetPasswordReq final : public cPayload {
 };
 
 // Checks a user's credentials.
-class ccDBAuthenticateUserReq final : public cPayload {
+class TESSEL_API ccDBAuthenticateUserReq final : public cPayload {
   public:
     kora::s_string Username;
     kora::s_string Password;  // never printed
@@ -192,7 +192,7 @@ class ccDBAuthenticateUserReq final : public cPayload {
 
 // Outcome of an authentication and the user's access level; each scalar is
 // read only when its own version is 1.
-class ccDBAuthenticateUserResp final : public cPayload {
+class TESSEL_API ccDBAuthenticateUserResp final : public cPayload {
   public:
     kora::s_int8 Result;
     kora::s_uint8 AccessLevel;
@@ -215,7 +215,7 @@ class ccDBAuthenticateUserResp final : public cPayload {
 // On reading, a value whose class is not registered here (or whose bytes do
 // not read) becomes null rather than failing the request. A request must not
 // hold itself as its value, directly or through other requests.
-class ccDBSetFlagReq final : public cPayload {
+class TESSEL_API ccDBSetFlagReq final : public cPayload {
   public:
     kora::s_string Name;
 
@@ -240,7 +240,7 @@ class ccDBSetFlagReq final : public cPayload {
 };
 
 // A request that names one flag.
-class cDBFlagNameReq : public cPayload {
+class TESSEL_API cDBFlagNameReq : public cPayload {
   public:
     kora::s_string Name;
 
@@ -263,7 +263,7 @@ TESSEL_NAMED_PAYLOAD(ccDBDeleteFlagReq, cDBFlagNameReq);
 // ---- Outcomes ----
 
 // The two strings the host reports as factory configuration information.
-class ccDBFactoryConfigInfoResp final : public cPayload {
+class TESSEL_API ccDBFactoryConfigInfoResp final : public cPayload {
   public:
     kora::s_string First;
     kora::s_string Second;

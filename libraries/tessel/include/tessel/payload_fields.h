@@ -32,14 +32,14 @@ namespace tessel {
 using cNameSet = std::set<kora::s_string>;
 using cNameEntry = SetEntry<kora::s_string>;
 // Rows of one name of a cNameSet.
-const cRecordTable& NameSetRows();
+TESSEL_API const cRecordTable& NameSetRows();
 
 // The value object a payload may carry: present flag, then the object as the
 // object factory writes it. Held as one counted reference (null when absent).
 using cValueRef = kora::Ref<kora::ISerialize>;
 
 template <>
-struct BinaryTraits<cValueRef> {
+struct TESSEL_API BinaryTraits<cValueRef> {
     static void Write(const cValueRef& m, kora::cSerializeBuffer& b);
     // A value whose class is not registered here, or whose bytes do not read,
     // becomes null rather than failing; values nest at most a few levels deep.
@@ -48,7 +48,7 @@ struct BinaryTraits<cValueRef> {
 };
 
 // Base of every payload class: the binary form driven by Fields().
-class cPayload : public kora::ISerialize, public cRecord {
+class TESSEL_API cPayload : public kora::ISerialize, public cRecord {
   public:
     static constexpr size_t kEngineBaseSize = sizeof(kora::ISerialize);
 

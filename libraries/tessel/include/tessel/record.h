@@ -47,7 +47,7 @@ constexpr uint32_t Versions(std::initializer_list<unsigned> versions) {
 }
 
 // Identity of an item class: names, versions and where a default item lives.
-struct ItemInfo {
+struct TESSEL_API ItemInfo {
     const char* className;    // TypeName(), the binary factory key
     const char* type;         // GetType(), the JSON type name
     const char* accessClass;  // GetAccessClass()

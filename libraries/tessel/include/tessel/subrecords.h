@@ -12,7 +12,7 @@
 namespace tessel {
 
 // One DHCP lease, kept in maps keyed by the leased address.
-struct leaseEntry : cRecord {
+struct TESSEL_API leaseEntry : cRecord {
     leaseEntry() = default;
     leaseEntry(const std::string& mac, kora::s_uint8 status, const std::string& hostname)
         : mac(mac), status(status), hostname(hostname) {}
@@ -27,11 +27,11 @@ using LeaseElement = Keyed<kora::s_socket_addr, leaseEntry>;
 // {"IP", "Mac", "Hostname" (masked on request), "Status"}; on the wire the
 // address, MAC, host name and status. A lease is taken when its MAC passes
 // CheckMacAddr, its host name CheckHostname and its status is 1..3.
-const cRecordTable& LeaseRows();
+TESSEL_API const cRecordTable& LeaseRows();
 
 // A set of MAC addresses: {"Mac"} per element, each passing CheckMacAddr.
 using MacSet = std::set<kora::s_string>;
 using MacElement = SetEntry<kora::s_string>;
-const cRecordTable& MacRows();
+TESSEL_API const cRecordTable& MacRows();
 
 }  // namespace tessel
