@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Runs the example server and, against it, the example client.
-#   examples/run.sh [build dir]
+#   examples/run.sh [build dir]   (the project's, or one of examples/ alone)
 set -euo pipefail
-build=${1:-build}
+bin=${1:-build}
+[ -x "$bin/examples/example_server" ] && bin=$bin/examples
 export KORA_RUNTIME_DIR=${KORA_RUNTIME_DIR:-$(mktemp -d)}
 export KORA_TRACE_LEVEL=${KORA_TRACE_LEVEL:-1}
-"$build/examples/example_server" 20 &
+"$bin/example_server" 20 &
 server=$!
 trap 'kill $server 2>/dev/null || true' EXIT
 sleep 0.3
-"$build/examples/example_client"
+"$bin/example_client"
 sleep 0.3   # let the server print the log entry

@@ -270,8 +270,12 @@ std::string cRecordTable::CoverageProblems(const cRecord& sample, const void* ob
     std::vector<std::pair<const void*, size_t>> members;
     for (const auto& row : m_rows) row->Members(sample, members);
     // The record's own part begins after its bases; its members are placed
-    // in declaration order, each aligned. A gap as wide as a pointer can only
-    // be a member that no row covers (every kora type holds at least one).
+    // in declaration order, each aligned. Padding is narrower than the widest
+    // alignment of a kora type (8 bytes, also on 32-bit ARM, where a pointer
+    // is 4); a gap that wide can only be a member that no row covers, since
+    // every kora type is wider still.
+    constexpr size_t kNoPadding = alignof(kora::s_uint64);
+    static_assert(sizeof(kora::s_bool) >= kNoPadding, "the smallest member is found");
     auto* begin = static_cast<const char*>(object);
     std::vector<std::pair<size_t, size_t>> spans;
     for (const auto& m : members) {
@@ -284,11 +288,11 @@ std::string cRecordTable::CoverageProblems(const cRecord& sample, const void* ob
     for (const auto& s : spans) {
         if (s.first < at)
             problems += kora::FormatString("bytes %zu..%zu covered twice; ", s.first, at);
-        else if (s.first - at >= sizeof(void*))
+        else if (s.first - at >= kNoPadding)
             problems += kora::FormatString("bytes %zu..%zu have no row; ", at, s.first);
         at = std::max(at, s.second);
     }
-    if (m_objectSize > at && m_objectSize - at >= sizeof(void*))
+    if (m_objectSize > at && m_objectSize - at >= kNoPadding)
         problems += kora::FormatString("bytes %zu..%zu have no row; ", at, m_objectSize);
     return problems;
 }
