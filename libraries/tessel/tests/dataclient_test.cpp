@@ -118,21 +118,6 @@ class SelfHostedService : public kora::cService, public Events {
 
 }  // namespace
 
-TEST(DataClient, TimeoutFloorAndCallbackFromTheService) {
-    kora::cService service(fakeserver::UniqueName("to"));
-    Events events;
-    for (auto c :
-         {std::pair<unsigned, unsigned>{0, 30000}, {1, 30000}, {30000, 30000}, {30001, 30001}}) {
-        cDataClient client(&service, &events, c.first, "nowhere");
-        EXPECT_EQ(client.GetTimeout(), c.second) << c.first;
-    }
-    SelfHostedService host;
-    cDataClient client(&host, nullptr, 0, "nowhere");
-    kora::cMsg reboot(kMsgRebootNotification);
-    EXPECT_TRUE(client.DispatchMessage(reboot));
-    EXPECT_EQ(host.Count("reboot"), 1u);
-}
-
 TEST(DataClient, WithoutCallbackEveryMessageIsRefusedAndTraced) {
     std::mutex lock;
     std::vector<kora::cTraceRecord> traces;
@@ -158,30 +143,29 @@ TEST(DataClient, WithoutCallbackEveryMessageIsRefusedAndTraced) {
     }
 }
 
-TEST(DataClient, OnlyExactNamesAreHandled) {
-    kora::cService service(fakeserver::UniqueName("nm"));
+// Without a server: the timeout's floor, the names the client takes, every
+// operation failing, and a callback taken from the service itself.
+TEST(DataClient, WithoutAServer) {
+    kora::cService service(fakeserver::UniqueName("nx"));
     Events events;
+    for (auto c : {std::pair<unsigned, unsigned>{0, 30000}, {30000, 30000}, {30001, 30001}}) {
+        cDataClient client(&service, &events, c.first, "nowhere");
+        EXPECT_EQ(client.GetTimeout(), c.second) << c.first;
+    }
     cDataClient client(&service, &events, 0, "nowhere");
-    const std::pair<const char*, bool> cases[] = {
+    const std::pair<const char*, bool> names[] = {
         {"DB::COLLECTIONSYNEND", true},   {"DB::COLLECTIONSYNCEND", false},
-        {"DB::COLLECTIONSYNENd", false},  {"db::collectionsynend", false},
-        {"DB::COLLECTIONSYNEND ", false}, {"DB::COLLECTIONSYNCINIT", true},
-        {"DB::COLLECTIONSYNCITEM", true}, {"DB::REBOOTNOTIFICATION", true},
-        {"DB::DUMP-REQ", true},           {"DB::DUMP-RES", false},
-        {"DB:DEREGCOLLECTIONREQ", false}, {"", false}};
-    for (auto& c : cases) {
+        {"db::collectionsynend", false},  {"DB::COLLECTIONSYNEND ", false},
+        {"DB::COLLECTIONSYNCINIT", true}, {"DB::COLLECTIONSYNCITEM", true},
+        {"DB::REBOOTNOTIFICATION", true}, {"DB::DUMP-REQ", true},
+        {"DB::DUMP-RES", false},          {"", false}};
+    for (auto& c : names) {
         kora::cMsg msg(c.first);  // no payload: matched branches still count as handled
         EXPECT_EQ(client.DispatchMessage(msg), c.second) << c.first;
     }
     EXPECT_EQ(events.Seen(), std::vector<std::string>{"reboot"});
-}
 
-TEST(DataClient, WithoutConnectionEveryOperationFails) {
-    kora::cService service(fakeserver::UniqueName("nx"));
-    Events events;
-    cDataClient client(&service, &events, 0, "nowhere");
     kora::Ref<cDBLogUnit> item = kora::Ref<cDBLogUnit>::Adopt(kora::New<cDBLogUnit>());
-
     EXPECT_EQ(client.GetItem("/Log/Units/VPN"), nullptr);
     EXPECT_EQ(client.SetItem(item.get(), true), 0);
     EXPECT_EQ(client.SetItem(item.get(), false), 1);  // not waiting: nothing to report
@@ -194,12 +178,17 @@ TEST(DataClient, WithoutConnectionEveryOperationFails) {
     EXPECT_EQ(level, 0);
     client.Reboot();
     client.Log("VPN", 3, "T", "text", 1);
-
     Recorder* c = new Recorder("/Config/", events);
     EXPECT_FALSE(client.RegisterCollection(c));
     EXPECT_EQ(client.GetCollection("/Config/"), nullptr);
     delete c;  // a refused collection stays the caller's
     EXPECT_EQ(events.Count("deleted /Config/"), 1u);
+
+    SelfHostedService host;
+    cDataClient hosted(&host, nullptr, 0, "nowhere");
+    kora::cMsg reboot(kMsgRebootNotification);
+    EXPECT_TRUE(hosted.DispatchMessage(reboot));
+    EXPECT_EQ(host.Count("reboot"), 1u);
 }
 
 // ---- Connection ----
@@ -212,6 +201,10 @@ TEST(DataClient, ConnectRegistersLogUnitsAndReadsFeatureList) {
     const std::vector<std::string> names = {"DATA::CLIENT-ON-CONNECT", "DB::REGCOLLECTIONREQ",
                                             "DB::GETITEMREQ"};
     EXPECT_EQ(rig.server->Names(), names);
+    // The client announces its own name when given no identity.
+    auto* hello = dynamic_cast<kora::s_peerinfo*>(rig.server->All()[0].payload.get());
+    ASSERT_NE(hello, nullptr);
+    EXPECT_EQ(hello->Identity, "dataClient");
     EXPECT_EQ(OnlySent(rig, "DB::REGCOLLECTIONREQ"),
               Wire().Str("ccDBRegCollectionReq").Version(1).Str("/Log/Units/").Bytes());
     EXPECT_EQ(OnlySent(rig, "DB::GETITEMREQ"),
@@ -352,106 +345,107 @@ std::string ReplyTo(const std::string& request) {
 
 }  // namespace
 
+// Every request with a result code; requests, answers and the objects handed
+// over are all released.
 TEST(DataClient, ResultCodeOperations) {
-    Rig rig;
-    const std::vector<ResultCase> cases = ResultCases();
-    for (size_t i = 0; i < cases.size(); ++i) {
-        const ResultCase& c = cases[i];
-        SCOPED_TRACE(c.request + " row " + std::to_string(i));
-        // The server's code comes back unchanged, success or refusal.
-        for (int code : {1, -5, 0}) {
-            rig.server->Clear();
-            rig.server->AnswerWith(c.request, ReplyTo(c.request), Resp(c.answer, code));
-            EXPECT_EQ(c.call(*rig.client), code);
-            EXPECT_EQ(rig.server->Names(), std::vector<std::string>{c.request});
-            EXPECT_EQ(OnlySent(rig, c.request), c.sent.Bytes());
+    const size_t live = kora::GC::LiveCount();
+    {
+        Rig rig;
+        const std::vector<ResultCase> cases = ResultCases();
+        for (size_t i = 0; i < cases.size(); ++i) {
+            const ResultCase& c = cases[i];
+            SCOPED_TRACE(c.request + " row " + std::to_string(i));
+            // The server's code comes back unchanged, success or refusal.
+            for (int code : {1, -5, 0}) {
+                rig.server->Clear();
+                rig.server->AnswerWith(c.request, ReplyTo(c.request), Resp(c.answer, code));
+                EXPECT_EQ(c.call(*rig.client), code);
+                EXPECT_EQ(rig.server->Names(), std::vector<std::string>{c.request});
+                EXPECT_EQ(OnlySent(rig, c.request), c.sent.Bytes());
+            }
+            // An answer of another class, or none, counts as no answer.
+            const bool setItem = std::string(c.answer) == "ccDBSetItemResp";
+            rig.server->AnswerWith(c.request, ReplyTo(c.request),
+                                   Resp(setItem ? "ccDBDeleteItemResp" : "ccDBSetItemResp", 1));
+            EXPECT_EQ(c.call(*rig.client), 0);
+            rig.server->AnswerWith(c.request, ReplyTo(c.request), nullptr);
+            EXPECT_EQ(c.call(*rig.client), 0);
         }
-        // An answer of another class, or none, counts as no answer.
-        const bool setItem = std::string(c.answer) == "ccDBSetItemResp";
-        rig.server->AnswerWith(c.request, ReplyTo(c.request),
-                               Resp(setItem ? "ccDBDeleteItemResp" : "ccDBSetItemResp", 1));
-        EXPECT_EQ(c.call(*rig.client), 0);
-        rig.server->AnswerWith(c.request, ReplyTo(c.request), nullptr);
-        EXPECT_EQ(c.call(*rig.client), 0);
     }
+    EXPECT_EQ(kora::GC::LiveCount(), live);
 }
 
 // ---- Requests with other results ----
 
-TEST(DataClient, GetItemAndGetFlagHandOutOneReference) {
-    Rig rig;
-    auto unit = kora::Ref<cDBItem>::Adopt(Make<cDBLogUnit>([](cDBLogUnit& u) {
-        u.SetName("VPN");
-        u.SetLevel(4);
-    }));
-    rig.server->items["/Log/Units/VPN"] = unit;
-    EXPECT_EQ(Returned(rig.client->GetItem("/Log/Units/VPN")), FactoryForm(unit.get()));
-    EXPECT_EQ(Returned(rig.client->GetItem("/Log/Units/WAN")), "null");
-    EXPECT_EQ(Sent(rig.server->Named(kMsgGetItemReq).back()),
-              Wire().Str("ccDBGetItemReq").Version(1).Str("/Log/Units/WAN").Bytes());
+// Answers that carry objects: the caller holds the only reference to what it
+// is handed, and none is left once the exchange is over.
+TEST(DataClient, ObjectAnswers) {
+    const size_t live = kora::GC::LiveCount();
+    {
+        Rig rig;
+        auto unit = kora::Ref<cDBItem>::Adopt(Make<cDBLogUnit>([](cDBLogUnit& u) {
+            u.SetName("VPN");
+            u.SetLevel(4);
+        }));
+        rig.server->items["/Log/Units/VPN"] = unit;
+        EXPECT_EQ(Returned(rig.client->GetItem("/Log/Units/VPN")), FactoryForm(unit.get()));
+        EXPECT_EQ(Returned(rig.client->GetItem("/Log/Units/WAN")), "null");
+        EXPECT_EQ(Sent(rig.server->Named(kMsgGetItemReq).back()),
+                  Wire().Str("ccDBGetItemReq").Version(1).Str("/Log/Units/WAN").Bytes());
 
-    rig.server->Answer(kMsgGetFlagReq, [](const kora::cMsg& request, kora::cMsg& reply) {
-        reply.SetName("DB::GETFLAGRESP");
-        auto* req = request.GetObject<ccDBGetFlagReq>();
-        if (req && req->Name == "boot") reply.AssignObject(kora::New<kora::s_string>("on"));
-        return true;
-    });
-    EXPECT_EQ(Returned(rig.client->GetFlag("boot")), Wire().Str("s_string").Str("on").Bytes());
-    EXPECT_EQ(Returned(rig.client->GetFlag("unknown")), "null");
-}
+        rig.server->Answer(kMsgGetFlagReq, [](const kora::cMsg& request, kora::cMsg& reply) {
+            reply.SetName("DB::GETFLAGRESP");
+            auto* req = request.GetObject<ccDBGetFlagReq>();
+            if (req && req->Name == "boot") reply.AssignObject(kora::New<kora::s_string>("on"));
+            return true;
+        });
+        EXPECT_EQ(Returned(rig.client->GetFlag("boot")), Wire().Str("s_string").Str("on").Bytes());
+        EXPECT_EQ(Returned(rig.client->GetFlag("unknown")), "null");
 
-TEST(DataClient, AuthenticateUser) {
-    Rig rig;
-    struct Case {
-        int result;
-        unsigned level;
-        bool accepted;
-        unsigned levelOut;
-    } cases[] = {{1, 3, true, 3}, {0, 3, false, 0}, {2, 3, false, 0}, {-1, 2, false, 0}};
-    for (auto& c : cases) {
-        rig.server->Clear();
-        rig.server->AnswerWith(kMsgAuthenticateUserReq, "DB::AUTHENTICATEUSERRESP", [c] {
-            return Make<ccDBAuthenticateUserResp>([&](ccDBAuthenticateUserResp& r) {
-                r.Result = static_cast<int8_t>(c.result);
-                r.AccessLevel = static_cast<uint8_t>(c.level);
+        // Only a result of 1 grants the access level.
+        for (int result : {1, 0, 2, -1}) {
+            rig.server->Clear();
+            rig.server->AnswerWith(kMsgAuthenticateUserReq, "DB::AUTHENTICATEUSERRESP", [result] {
+                return Make<ccDBAuthenticateUserResp>([&](ccDBAuthenticateUserResp& r) {
+                    r.Result = static_cast<int8_t>(result);
+                    r.AccessLevel = 3;
+                });
+            });
+            kora::s_uint8 level = 9;
+            EXPECT_EQ(rig.client->AuthenticateUser("bob", "secret", level), result == 1) << result;
+            EXPECT_EQ(level, result == 1 ? 3 : 0) << result;
+            EXPECT_EQ(
+                OnlySent(rig, kMsgAuthenticateUserReq),
+                Wire().Str("ccDBAuthenticateUserReq").Version(1).Str("bob").Str("secret").Bytes());
+        }
+
+        rig.server->AnswerWith(kMsgGetFactoryConfigInfoReq, "DB::GETFACTORYCONFIGINFORESP", [] {
+            return Make<ccDBFactoryConfigInfoResp>([](ccDBFactoryConfigInfoResp& r) {
+                r.First = "first";
+                r.Second = "second";
             });
         });
-        kora::s_uint8 level = 9;
-        EXPECT_EQ(rig.client->AuthenticateUser("bob", "secret", level), c.accepted) << c.result;
-        EXPECT_EQ(level, c.levelOut) << c.result;
-        EXPECT_EQ(
-            OnlySent(rig, kMsgAuthenticateUserReq),
-            Wire().Str("ccDBAuthenticateUserReq").Version(1).Str("bob").Str("secret").Bytes());
+        EXPECT_EQ(rig.client->GetFactoryConfigInfo(),
+                  (std::pair<kora::s_string, kora::s_string>("first", "second")));
+        EXPECT_EQ(OnlySent(rig, kMsgGetFactoryConfigInfoReq), "");
+
+        auto logs = [] {
+            cDBLogItem entry;
+            entry.SetUnit("VPN");
+            entry.SetTime(kora::cTime());  // not now, so two batches are equal
+            return Make<cDBLogResult>([&](cDBLogResult& r) { r.AddEntry(7, entry); });
+        };
+        rig.server->AnswerWith(kMsgReadLogReq, "DB::READLOGRESP", logs);
+        kora::cTime from;
+        from.FromSeconds(50);
+        EXPECT_EQ(Returned(rig.client->ReadLog(from, "VPN", 2, 20, 99)), Returned(logs()));
+        Wire read;
+        read.Str("ccDBLogReadReq").Version(1).U64(50000000).Str("VPN").U8(2).U8(20).U64(99);
+        EXPECT_EQ(OnlySent(rig, kMsgReadLogReq), read.Bytes());
+        rig.server->AnswerWith(kMsgReadLogReq, "DB::READLOGRESP", nullptr);
+        EXPECT_EQ(Returned(rig.client->ReadLog(kora::cTime(), "VPN", 2, 20, 0)), "null");
     }
-}
-
-TEST(DataClient, FactoryConfigInfoAndReadLog) {
-    Rig rig;
-    rig.server->AnswerWith(kMsgGetFactoryConfigInfoReq, "DB::GETFACTORYCONFIGINFORESP", [] {
-        return Make<ccDBFactoryConfigInfoResp>([](ccDBFactoryConfigInfoResp& r) {
-            r.First = "first";
-            r.Second = "second";
-        });
-    });
-    EXPECT_EQ(rig.client->GetFactoryConfigInfo(),
-              (std::pair<kora::s_string, kora::s_string>("first", "second")));
-    EXPECT_EQ(OnlySent(rig, kMsgGetFactoryConfigInfoReq), "");
-
-    auto logs = [] {
-        cDBLogItem entry;
-        entry.SetUnit("VPN");
-        entry.SetTime(kora::cTime());  // not now, so two batches are equal
-        return Make<cDBLogResult>([&](cDBLogResult& r) { r.AddEntry(7, entry); });
-    };
-    rig.server->AnswerWith(kMsgReadLogReq, "DB::READLOGRESP", logs);
-    kora::cTime from;
-    from.FromSeconds(50);
-    EXPECT_EQ(Returned(rig.client->ReadLog(from, "VPN", 2, 20, 99)), Returned(logs()));
-    Wire read;
-    read.Str("ccDBLogReadReq").Version(1).U64(50000000).Str("VPN").U8(2).U8(20).U64(99);
-    EXPECT_EQ(OnlySent(rig, kMsgReadLogReq), read.Bytes());
-    rig.server->AnswerWith(kMsgReadLogReq, "DB::READLOGRESP", nullptr);
-    EXPECT_EQ(Returned(rig.client->ReadLog(kora::cTime(), "VPN", 2, 20, 0)), "null");
+    EXPECT_EQ(kora::GC::LiveCount(), live);
 }
 
 TEST(DataClient, FireAndForgetRequests) {
@@ -469,14 +463,14 @@ TEST(DataClient, FireAndForgetRequests) {
 
 // ---- Collections ----
 
-TEST(DataClient, RegisterCollection) {
+TEST(DataClient, RegisterAndDeregisterCollections) {
     Rig rig;
     auto* a = new Recorder("/Config/A/", rig.events);
     ASSERT_TRUE(rig.client->RegisterCollection(a));
     EXPECT_EQ(rig.client->GetCollection("/Config/A/"), a);
 
     // A second object under the same path is refused without a request.
-    Recorder twin("/Config/A/", rig.events);
+    Recorder twin("/Config/A/", rig.events), stranger("/Config/S/", rig.events);
     rig.server->Clear();
     EXPECT_FALSE(rig.client->RegisterCollection(&twin));
     EXPECT_TRUE(rig.server->All().empty());
@@ -492,25 +486,18 @@ TEST(DataClient, RegisterCollection) {
     ASSERT_EQ(regs.size(), 3u);
     EXPECT_EQ(Sent(regs[0]),
               Wire().Str("ccDBRegCollectionReq").Version(1).Str("/Config/R/").Bytes());
-    EXPECT_EQ(rig.events.Count("deleted /Config/A/"), 0u);
-}
 
-TEST(DataClient, DeregisterCollection) {
-    Rig rig;
-    auto* a = new Recorder("/Config/A/", rig.events);
-    ASSERT_TRUE(rig.client->RegisterCollection(a));
+    // Neither a null pointer, an unregistered collection nor a second object
+    // under a registered path is deregistered.
     rig.server->AnswerWith("DB:DEREGCOLLECTIONREQ", "DB::DEREGCOLLECTIONRESP",
                            Resp("ccDBDeRegCollectionResp", 0));
     rig.server->Clear();
-
-    // Neither a null pointer, an unregistered collection nor a second object
-    // under a registered path is touched.
     rig.client->DeregisterCollection(nullptr);
-    Recorder stranger("/Config/S/", rig.events), twin("/Config/A/", rig.events);
     rig.client->DeregisterCollection(&stranger);
     rig.client->DeregisterCollection(&twin);
     EXPECT_TRUE(rig.server->All().empty());
     EXPECT_EQ(rig.client->GetCollection("/Config/A/"), a);
+    EXPECT_EQ(rig.events.Count("deleted /Config/A/"), 0u);
 
     // The registered one goes, even though the server refuses.
     rig.client->DeregisterCollection(a);
@@ -552,22 +539,18 @@ TEST(DataClient, SyncReachesCollectionsInKeyOrderAndCallbackBeforeCommit) {
     EXPECT_EQ(rig.events.Seen(), expected);
 }
 
-TEST(DataClient, LogUnitSyncCallsNoCallback) {
-    Rig rig;
-    ASSERT_TRUE(rig.client->RegisterCollection(new Recorder("/Log/", rig.events)));
-    rig.events.Clear();
-    SyncLogUnits(rig, {{"VPN", 2}, {"WAN", 3}});
-    // Items of "/Log/Units/" go to the log units only, not to "/Log/".
-    EXPECT_TRUE(rig.events.Seen().empty());
-    const auto& units = rig.client->GetLogUnits().GetUnits();
-    ASSERT_EQ(units.size(), 2u);
-    EXPECT_EQ(units.at("VPN").GetLevel(), 2);
-}
-
 // ---- Server-initiated messages ----
 
-TEST(DataClient, RebootNotificationAndDumpRequests) {
+// Reboot notifications and dump requests reach the callback; the connect and
+// close names are the client's own events: a server that sends them cannot
+// make the client drop its collections or report a close.
+TEST(DataClient, ServerInitiatedMessages) {
     Rig rig;
+    ASSERT_TRUE(rig.client->RegisterCollection(new Recorder("/Config/A/", rig.events)));
+    for (const char* name : {kMsgOnClose, kMsgOnConnect}) {
+        kora::cMsg fake(name);
+        ASSERT_TRUE(rig.server->Push(fake));
+    }
     kora::cMsg reboot(kMsgRebootNotification);
     ASSERT_TRUE(rig.server->Push(reboot));
     ASSERT_TRUE(rig.events.WaitFor("reboot"));
@@ -582,14 +565,22 @@ TEST(DataClient, RebootNotificationAndDumpRequests) {
     // Requests are handled in order, so only the second one is answered.
     ASSERT_EQ(rig.server->WaitFor("DB::DUMP-RES").size(), 1u);
     EXPECT_EQ(OnlySent(rig, "DB::DUMP-RES"), "");
-    EXPECT_EQ(rig.events.Count("dump /dump/two"), 1u);
+    EXPECT_EQ(rig.events.Seen(),
+              (std::vector<std::string>{"connect", "reboot", "dump /dump/one", "dump /dump/two"}));
+    EXPECT_NE(rig.client->GetCollection("/Config/A/"), nullptr);
 }
 
 // ---- Logbook ----
 
 TEST(DataClient, LogFiltersByCommittedUnitLevelAndSetterRules) {
     Rig rig;
-    SyncLogUnits(rig, {{"VPN", 2}});
+    ASSERT_TRUE(rig.client->RegisterCollection(new Recorder("/Log/", rig.events)));
+    rig.events.Clear();
+    SyncLogUnits(rig, {{"VPN", 2}, {"NET", 3}});
+    // Items of "/Log/Units/" go to the log units only, not to "/Log/", and
+    // their sync calls no callback.
+    EXPECT_TRUE(rig.events.Seen().empty());
+    EXPECT_EQ(rig.client->GetLogUnits().GetUnits().size(), 2u);
     struct Case {
         const char* unit;
         unsigned level;
@@ -600,7 +591,6 @@ TEST(DataClient, LogFiltersByCommittedUnitLevelAndSetterRules) {
         {"VPN", 0, "T", 1, false},  // below the unit's level
         {"VPN", 1, "T", 1, false},
         {"VPN", 2, "T", 1, true},
-        {"VPN", 3, "T", 1, true},
         {"VPN", 4, "T", 1, true},
         {"VPN", 5, "T", 1, false},  // no such level
         {"WAN", 0, "T", 1, true},   // an unconfigured unit is never filtered
@@ -662,71 +652,43 @@ TEST(DataClient, LogOverloadsFillObjectUserAndPeer) {
     }
 }
 
-// Requests, answers, log entries and returned objects are all released.
-TEST(DataClient, NoObjectOutlivesTheExchange) {
-    const size_t before = kora::GC::LiveCount();
-    {
-        Rig rig;
-        for (const ResultCase& c : ResultCases()) {
-            rig.server->AnswerWith(c.request, ReplyTo(c.request), Resp(c.answer, 1));
-            c.call(*rig.client);
-        }
-        rig.server->items["/Log/Units/VPN"] = kora::Ref<cDBItem>::Adopt(kora::New<cDBLogUnit>());
-        kora::Ref<cDBItem>::Adopt(rig.client->GetItem("/Log/Units/VPN"));
-        rig.client->Log("VPN", 1, "T", "text", 1);
-        ASSERT_TRUE(rig.client->RegisterCollection(new Recorder("/Config/", rig.events)));
-        RoundTrip(rig);
-    }
-    EXPECT_EQ(kora::GC::LiveCount(), before);
-}
-
-// The connect and close names are the client's own events: a server that sends
-// them cannot make the client drop its collections or report a close.
-TEST(DataClient, AServerCannotFakeConnectionEvents) {
-    Rig rig;
-    ASSERT_TRUE(rig.client->RegisterCollection(new Recorder("/Config/A/", rig.events)));
-    rig.events.Clear();
-    for (const char* name : {kMsgOnClose, kMsgOnConnect}) {
-        kora::cMsg fake(name);
-        ASSERT_TRUE(rig.server->Push(fake));
-    }
-    RoundTrip(rig);
-    EXPECT_TRUE(rig.events.Seen().empty());
-    EXPECT_NE(rig.client->GetCollection("/Config/A/"), nullptr);
-}
-
 // A thread that issues requests back to back holds the delivery thread off
-// only while each request waits: the syncs its changes cause are delivered
-// in between, not queued up.
+// only while each request waits: the syncs that reached the client meanwhile
+// are delivered before its next request goes out, not queued up behind it.
 TEST(DataClient, BackToBackRequestsLetTheSyncsTheyCauseThrough) {
     Rig rig;
     ASSERT_TRUE(rig.client->RegisterCollection(new Recorder("/Config/A/", rig.events)));
-    // Every change is answered, then followed by a sync of the collection.
-    constexpr int kItems = 20;
-    rig.server->Answer(kMsgSetItemReq, [&](const kora::cMsg& request, kora::cMsg&) {
-        kora::cMsg answer(kMsgSetItemResp);
-        answer.AssignObject(Make<ccDBSetItemResp>([](ccDBSetItemResp& r) { r.Result = 1; }));
-        request.Channel()->Send(answer);
+    // Every change causes a sync of the collection, sent ahead of the answer:
+    // when a request returns, the whole sync it caused is in the client's
+    // queue, and nothing more is on its way.
+    constexpr size_t kItems = 20;
+    rig.server->Answer(kMsgSetItemReq, [&](const kora::cMsg& request, kora::cMsg& answer) {
         kora::cMsg init = PathMsg<ccDBSyncInit>(kMsgCollectionSyncInit, "/Config/A/");
         request.Channel()->Send(init);
-        for (int i = 0; i < kItems; ++i) {
+        for (size_t i = 0; i < kItems; ++i) {
             kora::cMsg item = UnitMsg("u" + std::to_string(i), "/Config/A/");
             request.Channel()->Send(item);
         }
         kora::cMsg end = PathMsg<ccDBSyncEnd>(kMsgCollectionSyncEnd, "/Config/A/");
         request.Channel()->Send(end);
-        return false;
+        answer.SetName(kMsgSetItemResp);
+        answer.AssignObject(Make<ccDBSetItemResp>([](ccDBSetItemResp& r) { r.Result = 1; }));
+        return true;
     });
-    constexpr int kRounds = 1000;
+    constexpr int kRounds = 300;
     cDBLogUnit item;
     item.SetDir("/Config/A/");
     item.SetName("x");
     size_t most = 0;
     for (int i = 0; i < kRounds; ++i) {
-        most = std::max(most, rig.clientService.PendingMessages());
         ASSERT_EQ(rig.client->SetItem(&item, true), 1);
+        most = std::max(most, rig.clientService.PendingMessages());
     }
-    // At most the syncs of the last two changes wait.
-    EXPECT_LE(most, 2u * (kItems + 2));
+    // The sync of the last change waits, plus at most the last message of the
+    // one before (it may be with the collection as the next request goes out).
+    // A client that held delivery off would have hundreds waiting; the slack of
+    // one more sync covers a delivery thread the machine did not run for the
+    // second that a request lets it catch up.
+    EXPECT_LE(most, 2 * (kItems + 2) + 1);
     EXPECT_TRUE(rig.events.WaitFor("end /Config/A/", kRounds));
 }

@@ -7,25 +7,25 @@
 
 #include <cstring>
 #include <filesystem>
-#include <thread>
 
+#include "fake_dataserver.h"
+#include "item_doc.h"
 #include "memory_host.h"
-#include "probe.h"
 
 using namespace tessel;
+using fakeserver::Make;
 using testhost::MemoryHost;
 using testhost::Probe;
+using testhost::WaitUntil;
+using testwire::Wire;
 
 namespace {
 
-std::string ServiceName(const char* what) {
-    return kora::FormatString("srv-%s-%d", what, getpid());
-}
-
 // One served data server and a set of probe clients in this process.
 struct Rig {
-    explicit Rig(const char* name, size_t clients = 1)
-        : serverService(ServiceName(name)), clientService(ServiceName(name) + "-c") {
+    explicit Rig(size_t clients = 1)
+        : serverService(fakeserver::UniqueName("srv")),
+          clientService(fakeserver::UniqueName("srv-c")) {
         server.reset(new cDataServer(&serverService, &host));
         EXPECT_TRUE(serverService.ServeInProcess());
         EXPECT_TRUE(serverService.Start());
@@ -36,8 +36,7 @@ struct Rig {
             EXPECT_TRUE(probes.back()->WaitConnected());
         }
         // The announcement reaches the server's table on its delivery thread.
-        for (int i = 0; i < 1000 && Connected() < clients; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        EXPECT_TRUE(WaitUntil([&] { return Connected() == clients; }));
     }
     ~Rig() {
         for (auto& p : probes) p->Stop();
@@ -51,6 +50,25 @@ struct Rig {
         return server->ConnectedChannels().size();
     }
     Probe& probe(size_t i = 0) { return *probes[i]; }
+    // Sends `request` with `payload` (taken over) from probe `i`; the Result
+    // of the answer `reply`, -100 when none came or it carries none.
+    int Result(const char* request, kora::ISerialize* payload, const char* reply, size_t i = 0) {
+        kora::cMsg answer;
+        if (!probe(i).Request(request, payload, reply, answer)) return -100;
+        auto* r = answer.GetObject<ccDBResp>();
+        return r ? int(r->Result) : -100;
+    }
+    int Register(const std::string& path, size_t i = 0) {
+        return Result(kMsgRegCollectionReq,
+                      Make<ccDBRegCollectionReq>([&](ccDBRegCollectionReq& r) { r.Path = path; }),
+                      kMsgRegCollectionResp, i);
+    }
+    // Runs `f` on the server's delivery thread's side of the dispatch lock.
+    template <class F>
+    void Locked(F f) {
+        kora::cDispatchLock g = serverService.LockDispatch();
+        f(*server);
+    }
 
     MemoryHost host;
     kora::cService serverService, clientService;
@@ -58,131 +76,94 @@ struct Rig {
     std::vector<std::unique_ptr<Probe>> probes;
 };
 
-template <class R>
-kora::s_int8 ResultOf(const kora::cMsg& reply) {
-    R* r = reply.GetObject<R>();
-    return r ? r->Result : kora::s_int8(-100);
+cDBConfigSSH* SshIn(const char* dir, const char* name) {
+    return Make<cDBConfigSSH>([&](cDBConfigSSH& s) {
+        s.SetDir(dir);
+        s.SetName(name);
+    });
 }
 
-template <class T, class... Fill>
-T* Make(Fill... fill) {
-    T* t = kora::New<T>();
-    (fill(*t), ...);
-    return t;
-}
-
-cDBConfigSSH SshIn(const char* dir, const char* name) {
-    cDBConfigSSH s;
-    s.SetDir(dir);
-    s.SetName(name);
-    return s;
+// The paths of the syncs among `got`, in order.
+std::vector<std::string> SyncedPaths(const std::vector<testhost::Received>& got) {
+    std::vector<std::string> paths;
+    for (const auto& r : got)
+        if (r.name == kMsgCollectionSyncInit)
+            paths.push_back(dynamic_cast<ccDBSyncInit*>(r.payload.get())->Path);
+    return paths;
 }
 
 }  // namespace
 
-// Every request with a result code: the host call it makes and the answer it gets.
+// Every request with a result code, its payload given in the form the object
+// factory writes: the host call it makes and the answer it gets; a host
+// refusal travels back unchanged.
 TEST(DataServer, ResultCodeRequests) {
-    Rig rig("results");
-    rig.host.users["bob"] = {"pw", 2};
-    rig.host.flags["f"] = kora::Ref<kora::ISerialize>::Adopt(kora::New<kora::s_string>("v"));
-    struct Case {
+    Rig rig;
+    const struct {
         const char* request;
-        std::function<kora::ISerialize*()> payload;
+        Wire payload;
         const char* reply;
         const char* hostCall;
-        std::function<kora::s_int8(const kora::cMsg&)> result;
-    };
-    auto file = [](auto* req) {
-        req->Filepath = "/tmp/x";
-        return req;
-    };
-    std::vector<Case> cases = {
-        {kMsgCreateRestorePointReq, [] { return nullptr; }, kMsgCreateRestorePointResp,
-         "CreateRestorePoint", ResultOf<ccDBCreateRestorePointResp>},
-        {kMsgRestoreReq, [] { return nullptr; }, kMsgRestoreResp, "Restore",
-         ResultOf<ccDBRestoreResp>},
-        {kMsgConfirmConfigReq, [] { return nullptr; }, kMsgConfirmConfigResp, "ConfirmConfig",
-         ResultOf<ccDBConfirmConfigurationResp>},
-        {kMsgFallbackConfigReq, [] { return nullptr; }, kMsgFallbackConfigResp, "FallbackConfig",
-         ResultOf<ccDBFallbackConfigurationResp>},
-        {kMsgFactoryResetReq, [] { return nullptr; }, kMsgFactoryResetResp, "FactoryReset",
-         ResultOf<ccDBFactoryResetResp>},
-        {kMsgConfigImportReq,
-         [] {
-             auto* r = kora::New<ccDBConfigImportReq>();
-             r->Filepath = "/tmp/in";
-             r->UseFallback = true;
-             return r;
-         },
-         kMsgConfigImportResp, "ImportConfig /tmp/in fallback", ResultOf<ccDBConfigImportResp>},
-        {kMsgStatusExportReq, [&] { return file(kora::New<ccDBStatusExportReq>()); },
-         kMsgStatusExportResp, "ExportStatus /tmp/x", ResultOf<ccDBStatusExportResp>},
-        {kMsgFlagsExportReq, [&] { return file(kora::New<ccDBFlagsExportReq>()); },
-         kMsgFlagsExportResp, "ExportFlags /tmp/x", ResultOf<ccDBFlagsExportResp>},
+    } cases[] = {
+        {kMsgCreateRestorePointReq, Wire(), kMsgCreateRestorePointResp, "CreateRestorePoint"},
+        {kMsgRestoreReq, Wire(), kMsgRestoreResp, "Restore"},
+        {kMsgConfirmConfigReq, Wire(), kMsgConfirmConfigResp, "ConfirmConfig"},
+        {kMsgFallbackConfigReq, Wire(), kMsgFallbackConfigResp, "FallbackConfig"},
+        {kMsgFactoryResetReq, Wire(), kMsgFactoryResetResp, "FactoryReset"},
+        {kMsgConfigImportReq, Wire().Str("ccDBConfigImportReq").Version(1).Str("/in").Bool(true),
+         kMsgConfigImportResp, "ImportConfig /in fallback"},
+        {kMsgStatusExportReq, Wire().Str("ccDBStatusExportReq").Version(1).Str("/x"),
+         kMsgStatusExportResp, "ExportStatus /x"},
+        {kMsgFlagsExportReq, Wire().Str("ccDBFlagsExportReq").Version(1).Str("/x"),
+         kMsgFlagsExportResp, "ExportFlags /x"},
         {kMsgLogExportReq,
-         [] {
-             auto* r = kora::New<ccDBLogExportReq>();
-             r->Units = {"VPN", "WAN"};
-             r->Filepath = "/tmp/log";
-             return r;
-         },
-         kMsgLogExportResp, "ExportLog 2 /tmp/log", ResultOf<ccDBLogExportResp>},
-        {kMsgSetPasswordReq,
-         [] {
-             auto* r = kora::New<ccDBSetPasswordReq>();
-             r->Username = "bob";
-             r->Password = "new";
-             r->Extra = 2;
-             return r;
-         },
-         kMsgSetPasswordResp, "SetPassword bob 2", ResultOf<ccDBSetPasswordResp>},
+         Wire()
+             .Str("ccDBLogExportReq")
+             .Version(1)
+             .U64(0)
+             .U64(0)
+             .U32(2)
+             .Str("VPN")
+             .Str("WAN")
+             .U8(1)
+             .Str("/log"),
+         kMsgLogExportResp, "ExportLog 2 /log"},
+        {kMsgAddUserReq,
+         Wire().Str("ccDBAddUserReq").Version(2).Str("bob").Str("pw").U8(2).U8(1).U8(9),
+         kMsgAddUserResp, "AddUser bob 2 1 9"},
+        {kMsgSetPasswordReq, Wire().Str("ccDBSetPasswordReq").Version(2).Str("bob").Str("pw").U8(2),
+         kMsgSetPasswordResp, "SetPassword bob 2"},
         {kMsgSetFlagReq,
-         [] {
-             auto* r = kora::New<ccDBSetFlagReq>();
-             r->Name = "g";
-             kora::Ref<kora::s_uint32> v =
-                 kora::Ref<kora::s_uint32>::Adopt(kora::New<kora::s_uint32>(7));
-             r->SetSObject(v.get());
-             return r;
-         },
-         kMsgSetFlagResp, "SetFlag g s_uint32", ResultOf<ccDBSetFlagResp>},
-        {kMsgDeleteFlagReq,
-         [] {
-             auto* r = kora::New<ccDBDeleteFlagReq>();
-             r->Name = "f";
-             return r;
-         },
-         kMsgDeleteFlagResp, "DeleteFlag f", ResultOf<ccDBDeleteFlagResp>},
+         Wire().Str("ccDBSetFlagReq").Version(1).Str("g").Bool(true).Str("s_uint32").U32(7),
+         kMsgSetFlagResp, "SetFlag g s_uint32"},
+        {kMsgDeleteFlagReq, Wire().Str("ccDBDeleteFlagReq").Version(1).Str("g"), kMsgDeleteFlagResp,
+         "DeleteFlag g"},
+        {kMsgDeleteUserReq, Wire().Str("ccDBDeleteUserReq").Version(1).Str("bob"),
+         kMsgDeleteUserResp, "DeleteUser bob"},
     };
-    for (auto& c : cases) {
-        rig.host.ClearCalls();
-        kora::cMsg reply;
-        ASSERT_TRUE(rig.probe().Request(c.request, c.payload(), c.reply, reply)) << c.request;
-        EXPECT_EQ(reply.Name(), c.reply);
-        EXPECT_EQ(c.result(reply), 1) << c.request;
-        ASSERT_EQ(rig.host.Calls().size(), 1u) << c.request;
-        EXPECT_EQ(rig.host.Calls()[0], c.hostCall);
+    for (int code : {1, -3}) {
+        rig.host.result = static_cast<int8_t>(code);
+        for (const auto& c : cases) {
+            rig.host.ClearCalls();
+            kora::cSerializeBuffer b = c.payload.Buffer();
+            kora::ISerialize* payload = b.Size() ? kora::cObjectFactory::Deserialize(b) : nullptr;
+            EXPECT_EQ(rig.Result(c.request, payload, c.reply), code) << c.request;
+            EXPECT_EQ(rig.host.Calls(), std::vector<std::string>{c.hostCall}) << c.request;
+        }
     }
-    // A host refusal travels back unchanged.
-    rig.host.result = -3;
-    kora::cMsg reply;
-    ASSERT_TRUE(rig.probe().Request(kMsgRestoreReq, nullptr, kMsgRestoreResp, reply));
-    EXPECT_EQ(ResultOf<ccDBRestoreResp>(reply), -3);
 }
 
 TEST(DataServer, ObjectAnswersAndAuthentication) {
-    Rig rig("objects");
-    rig.host.Put(SshIn("/Config/System/DeviceManagement/SSH/", "SSHConfig"));
+    Rig rig;
+    rig.host.Put(*kora::Ref<cDBConfigSSH>::Adopt(SshIn("/Config/SSH/", "SSHConfig")));
     rig.host.users["ann"] = {"secret", 3};
     rig.host.flags["f"] = kora::Ref<kora::ISerialize>::Adopt(kora::New<kora::s_string>("v"));
     Probe& p = rig.probe();
     kora::cMsg reply;
-
     auto get = [](const char* path) {
         return Make<ccDBGetItemReq>([&](ccDBGetItemReq& r) { r.Path = path; });
     };
-    ASSERT_TRUE(p.Request(kMsgGetItemReq, get("/Config/System/DeviceManagement/SSH/SSHConfig"),
-                          kMsgGetItemResp, reply));
+    ASSERT_TRUE(p.Request(kMsgGetItemReq, get("/Config/SSH/SSHConfig"), kMsgGetItemResp, reply));
     EXPECT_NE(reply.GetObject<cDBConfigSSH>(), nullptr);
     ASSERT_TRUE(p.Request(kMsgGetItemReq, get("/nothing"), kMsgGetItemResp, reply));
     EXPECT_EQ(reply.GetPayload(), nullptr);
@@ -201,9 +182,8 @@ TEST(DataServer, ObjectAnswersAndAuthentication) {
     ASSERT_NE(reply.GetObject<ccDBFactoryConfigInfoResp>(), nullptr);
     EXPECT_EQ(reply.GetObject<ccDBFactoryConfigInfoResp>()->First, "factory-1");
 
-    struct Auth {
-        const char* user;
-        const char* password;
+    const struct {
+        const char *user, *password;
         int result, level;
     } auths[] = {{"ann", "secret", 1, 3}, {"ann", "wrong", 0, 0}, {"zed", "x", 0, 0}};
     for (const auto& a : auths) {
@@ -218,13 +198,12 @@ TEST(DataServer, ObjectAnswersAndAuthentication) {
         EXPECT_EQ(resp->AccessLevel, a.level);
     }
 
-    // Logging and reading the log back.
+    // Logging, then reading the log back on the same connection.
     kora::cMsg log(kMsgLogReq);
-    auto* entry = kora::New<cDBLogItem>();
-    entry->SetUnit("VPN");
-    entry->SetLevel(3);
-    entry->SetText("tunnel up");
-    log.AssignObject(entry);
+    log.AssignObject(Make<cDBLogItem>([](cDBLogItem& e) {
+        e.SetUnit("VPN");
+        e.SetText("tunnel up");
+    }));
     ASSERT_TRUE(p.Send(log));
     auto* read = Make<ccDBLogReadReq>([](ccDBLogReadReq& r) {
         r.Unit = "VPN";
@@ -238,8 +217,8 @@ TEST(DataServer, ObjectAnswersAndAuthentication) {
 // A request without its payload, or with one of another class, gets a failure
 // answer (or an empty reply) and never reaches the host.
 TEST(DataServer, MissingOrWrongPayloadsAreRefused) {
-    Rig rig("payloads");
-    struct Case {
+    Rig rig;
+    const struct {
         const char* request;
         const char* reply;
         bool resultAnswer;
@@ -262,8 +241,8 @@ TEST(DataServer, MissingOrWrongPayloadsAreRefused) {
             kora::cMsg reply;
             kora::ISerialize* payload = wrongClass ? kora::New<kora::s_string>("x") : nullptr;
             ASSERT_TRUE(rig.probe().Request(c.request, payload, c.reply, reply)) << c.request;
+            auto* resp = reply.GetObject<ccDBResp>();
             if (c.resultAnswer) {
-                auto* resp = reply.GetObject<ccDBResp>();
                 ASSERT_NE(resp, nullptr) << c.request;
                 EXPECT_EQ(resp->Result, 0) << c.request;
             } else {
@@ -277,51 +256,37 @@ TEST(DataServer, MissingOrWrongPayloadsAreRefused) {
 // Registration answers 1 and is followed by the sync sequence on that
 // channel; changes re-sync exactly the collections of the changed directory.
 TEST(DataServer, RegistrationSyncAndNotification) {
-    Rig rig("sync", 2);
+    Rig rig(2);
     const char* dir = "/Config/Network/Firewall/PortForwarding/";
-    rig.host.Put(SshIn(dir, "a"));
+    rig.host.Put(*kora::Ref<cDBConfigSSH>::Adopt(SshIn(dir, "a")));
     Probe& p0 = rig.probe(0);
     Probe& p1 = rig.probe(1);
-    auto reg = [](Probe& p, const char* path) {
-        kora::cMsg reply;
-        auto* req = Make<ccDBRegCollectionReq>([&](ccDBRegCollectionReq& r) { r.Path = path; });
-        EXPECT_TRUE(p.Request(kMsgRegCollectionReq, req, kMsgRegCollectionResp, reply));
-        return ResultOf<ccDBRegCollectionResp>(reply);
-    };
-    EXPECT_EQ(reg(p0, dir), 1);
+    EXPECT_EQ(rig.Register(dir), 1);
     auto got = p0.WaitFor(3);
     ASSERT_EQ(p0.Names(), (std::vector<std::string>{kMsgCollectionSyncInit, kMsgCollectionSyncItem,
                                                     kMsgCollectionSyncEnd}));
-    EXPECT_EQ(got[0].payload ? dynamic_cast<ccDBSyncInit*>(got[0].payload.get())->Path : "", dir);
-    EXPECT_EQ(reg(p0, dir), 1);  // a second registration syncs again, one table entry
+    EXPECT_EQ(SyncedPaths(got), std::vector<std::string>{dir});
+    EXPECT_EQ(rig.Register(dir), 1);  // a second registration syncs again, one table entry
     p0.WaitFor(6);
-    EXPECT_EQ(reg(p1, "/Config/Network/Firewall/"), 1);  // the parent directory
+    EXPECT_EQ(rig.Register("/Config/Network/Firewall/", 1), 1);  // the parent directory
     p1.WaitFor(3);
-    {
-        kora::cDispatchLock g = rig.serverService.LockDispatch();
-        EXPECT_EQ(rig.server->RegisteredChannels(dir).size(), 1u);
-    }
+    rig.Locked([&](cDataServer& s) { EXPECT_EQ(s.RegisteredChannels(dir).size(), 1u); });
     p0.Clear();
     p1.Clear();
 
     // A change in the directory: p0 re-syncs, the parent's p1 does not.
-    kora::cMsg reply;
-    cDBConfigSSH changed = SshIn(dir, "b");
-    ASSERT_TRUE(p0.Request(kMsgSetItemReq, testhost::Clone(changed), kMsgSetItemResp, reply));
-    EXPECT_EQ(ResultOf<ccDBSetItemResp>(reply), 1);
+    EXPECT_EQ(rig.Result(kMsgSetItemReq, SshIn(dir, "b"), kMsgSetItemResp), 1);
     EXPECT_EQ(p0.WaitFor(4).size(), 4u);  // init, a, b, end
     EXPECT_TRUE(p1.Names().empty());
 
-    // A refused change notifies nobody.
+    // A refused change notifies nobody; "DB::SETITEM" is not answered but
+    // still notifies.
     p0.Clear();
     rig.host.result = 0;
-    ASSERT_TRUE(p0.Request(kMsgSetItemReq, testhost::Clone(changed), kMsgSetItemResp, reply));
-    EXPECT_EQ(ResultOf<ccDBSetItemResp>(reply), 0);
+    EXPECT_EQ(rig.Result(kMsgSetItemReq, SshIn(dir, "b"), kMsgSetItemResp), 0);
     rig.host.result = 1;
-
-    // "DB::SETITEM" is not answered but still notifies.
     kora::cMsg quiet(kMsgSetItem);
-    quiet.AssignObject(testhost::Clone(SshIn(dir, "c")));
+    quiet.AssignObject(SshIn(dir, "c"));
     ASSERT_TRUE(p0.Send(quiet));
     auto names = p0.WaitFor(5);
     for (const auto& r : names) EXPECT_NE(r.name, kMsgSetItemResp);
@@ -330,48 +295,43 @@ TEST(DataServer, RegistrationSyncAndNotification) {
     // After deregistration (the single-colon name), changes send nothing.
     p0.Clear();
     auto* dereg = Make<ccDBDeRegCollectionReq>([&](ccDBDeRegCollectionReq& r) { r.Path = dir; });
-    ASSERT_TRUE(p0.Request(kMsgDeRegCollectionReq, dereg, kMsgDeRegCollectionResp, reply));
-    EXPECT_EQ(ResultOf<ccDBDeRegCollectionResp>(reply), 1);
+    EXPECT_EQ(rig.Result(kMsgDeRegCollectionReq, dereg, kMsgDeRegCollectionResp), 1);
     // The two-colon spelling is not a request the server knows.
-    kora::cMsg wrong("DB::DEREGCOLLECTIONREQ");
+    kora::cMsg wrong("DB::DEREGCOLLECTIONREQ"), reply;
     EXPECT_FALSE(p0.SendSync(wrong, reply, 300, kMsgDeRegCollectionResp));
-    ASSERT_TRUE(
-        p0.Request(kMsgSetItemReq, testhost::Clone(SshIn(dir, "d")), kMsgSetItemResp, reply));
+    EXPECT_EQ(rig.Result(kMsgSetItemReq, SshIn(dir, "d"), kMsgSetItemResp), 1);
     EXPECT_TRUE(p0.Names().empty());
 }
 
-TEST(DataServer, RenameNotifiesInOrder) {
-    Rig rig("rename");
-    rig.host.Put(SshIn("/A/", "old"));
-    rig.host.Put(SshIn("/X/", "x"));
-    rig.host.Put(SshIn("/Y/", "y"));
+// A rename notifies the host's further paths in order, then the old and the
+// new path; a duplicate the new one.
+TEST(DataServer, RenameAndDuplicateNotifyInOrder) {
+    Rig rig;
+    rig.host.Put(*kora::Ref<cDBConfigSSH>::Adopt(SshIn("/A/", "old")));
     rig.host.renameAlsoChanged = {"/Y/y", "/X/x"};
+    for (const char* path : {"/A/", "/X/", "/Y/"}) ASSERT_EQ(rig.Register(path), 1);
     Probe& p = rig.probe();
-    kora::cMsg reply;
-    for (const char* path : {"/A/", "/X/", "/Y/"}) {
-        auto* req = Make<ccDBRegCollectionReq>([&](ccDBRegCollectionReq& r) { r.Path = path; });
-        ASSERT_TRUE(p.Request(kMsgRegCollectionReq, req, kMsgRegCollectionResp, reply));
-    }
-    p.WaitFor(9);
+    p.WaitFor(6);
     p.Clear();
-    auto* req = Make<ccDBRenameItemReq>([](ccDBRenameItemReq& r) {
+    auto* rename = Make<ccDBRenameItemReq>([](ccDBRenameItemReq& r) {
         r.Directory = "/A/";
         r.Name = "old";
         r.NewName = "new";
     });
-    ASSERT_TRUE(p.Request(kMsgRenameItemReq, req, kMsgRenameItemResp, reply));
-    EXPECT_EQ(ResultOf<ccDBRenameItemResp>(reply), 1);
-    // Four notifications: the host's paths in order, then the old and the new path.
-    auto got = p.WaitFor(12);
-    std::vector<std::string> order;
-    for (const auto& r : got)
-        if (r.name == kMsgCollectionSyncInit)
-            order.push_back(dynamic_cast<ccDBSyncInit*>(r.payload.get())->Path);
-    EXPECT_EQ(order, (std::vector<std::string>{"/X/", "/Y/", "/A/", "/A/"}));
+    EXPECT_EQ(rig.Result(kMsgRenameItemReq, rename, kMsgRenameItemResp), 1);
+    EXPECT_EQ(SyncedPaths(p.WaitFor(8)), (std::vector<std::string>{"/X/", "/Y/", "/A/", "/A/"}));
+    p.Clear();
+    auto* duplicate = Make<ccDBDuplicateItemReq>([](ccDBDuplicateItemReq& r) {
+        r.Directory = "/A/";
+        r.Name = "new";
+        r.NewName = "copy";
+    });
+    EXPECT_EQ(rig.Result(kMsgDuplicateItemReq, duplicate, kMsgDuplicateItemResp), 1);
+    EXPECT_EQ(SyncedPaths(p.WaitFor(4)), std::vector<std::string>{"/A/"});
 }
 
 TEST(DataServer, SnapshotIsOneAtATime) {
-    Rig rig("snapshot", 2);
+    Rig rig(2);
     auto snap = [](const char* path) {
         return Make<ccDBSnapshotReq>([&](ccDBSnapshotReq& r) { r.Filepath = path; });
     };
@@ -379,102 +339,76 @@ TEST(DataServer, SnapshotIsOneAtATime) {
     kora::cMsg first(kMsgSnapshotReq);
     first.AssignObject(snap("/tmp/s1"));
     ASSERT_TRUE(rig.probe(0).Send(first));
-    for (int i = 0; i < 1000 && rig.host.CountCalls("CreateSnapshot") == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    {
-        kora::cDispatchLock g = rig.serverService.LockDispatch();
-        EXPECT_NE(rig.server->SnapshotRequester(), nullptr);
-        EXPECT_EQ(rig.server->SnapshotPath(), "/tmp/s1");
-    }
+    ASSERT_TRUE(WaitUntil([&] { return rig.host.CountCalls("CreateSnapshot") == 1; }));
+    rig.Locked([](cDataServer& s) {
+        EXPECT_NE(s.SnapshotRequester(), nullptr);
+        EXPECT_EQ(s.SnapshotPath(), "/tmp/s1");
+    });
     // A second request is refused at once without reaching the host.
-    kora::cMsg reply;
-    ASSERT_TRUE(rig.probe(1).Request(kMsgSnapshotReq, snap("/tmp/s2"), kMsgSnapshotResp, reply));
-    EXPECT_EQ(ResultOf<ccDBSnapshotResp>(reply), 0);
+    EXPECT_EQ(rig.Result(kMsgSnapshotReq, snap("/tmp/s2"), kMsgSnapshotResp, 1), 0);
     EXPECT_EQ(rig.host.CountCalls("CreateSnapshot"), 1u);
 
-    // A dump cycle meanwhile skips the requester.
-    {
-        kora::cDispatchLock g = rig.serverService.LockDispatch();
-        rig.server->SendDumpRequest("/dump");
-        EXPECT_EQ(rig.server->DumpPendingChannels().size(), 1u);
-    }
-    for (int i = 0; i < 1000 && rig.host.CountCalls("DumpFinished") == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    EXPECT_EQ(rig.host.CountCalls("DumpFinished"), 1u);  // ended by the one answer
+    // A dump cycle meanwhile skips the requester, and ends with the one answer.
+    rig.Locked([](cDataServer& s) {
+        s.SendDumpRequest("/dump");
+        EXPECT_EQ(s.DumpPendingChannels().size(), 1u);
+    });
+    EXPECT_TRUE(WaitUntil([&] { return rig.host.CountCalls("DumpFinished") == 1; }));
 
-    {
-        kora::cDispatchLock g = rig.serverService.LockDispatch();
-        rig.server->SendSnapshotResp(1);
-        EXPECT_EQ(rig.server->SnapshotRequester(), nullptr);
-        EXPECT_EQ(rig.server->SnapshotPath(), "");
-    }
+    rig.Locked([](cDataServer& s) {
+        s.SendSnapshotResp(1);
+        EXPECT_EQ(s.SnapshotRequester(), nullptr);
+        EXPECT_EQ(s.SnapshotPath(), "");
+    });
     auto got = rig.probe(0).WaitFor(1);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].name, kMsgSnapshotResp);
 
     // A refused snapshot is answered at once and clears the requester.
     rig.host.snapshotResult = -1;
-    ASSERT_TRUE(rig.probe(1).Request(kMsgSnapshotReq, snap("/tmp/s3"), kMsgSnapshotResp, reply));
-    EXPECT_EQ(ResultOf<ccDBSnapshotResp>(reply), -1);
-    kora::cDispatchLock g = rig.serverService.LockDispatch();
-    EXPECT_EQ(rig.server->SnapshotRequester(), nullptr);
+    EXPECT_EQ(rig.Result(kMsgSnapshotReq, snap("/tmp/s3"), kMsgSnapshotResp, 1), -1);
+    rig.Locked([](cDataServer& s) { EXPECT_EQ(s.SnapshotRequester(), nullptr); });
 }
 
 TEST(DataServer, DumpCycleEndsByTimerWithoutAnswers) {
-    Rig rig("dumptimer");
+    Rig rig;
     rig.probe().answerDumps = false;
-    {
-        kora::cDispatchLock g = rig.serverService.LockDispatch();
-        rig.server->SendDumpRequest("/d");
-    }
+    rig.Locked([](cDataServer& s) { s.SendDumpRequest("/d"); });
     auto got = rig.probe().WaitFor(1);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].name, kMsgDumpReq);
     EXPECT_EQ(dynamic_cast<ccDumpReq*>(got[0].payload.get())->Path, "/d");
-    for (int i = 0; i < 4000 && rig.host.CountCalls("DumpFinished") == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    EXPECT_EQ(rig.host.CountCalls("DumpFinished"), 1u);
+    EXPECT_TRUE(WaitUntil([&] { return rig.host.CountCalls("DumpFinished") == 1; }, 20000));
 }
 
 TEST(DataServer, RebootAndChannelClose) {
-    Rig rig("reboot", 2);
+    Rig rig(2);
     kora::cMsg reboot(kMsgRebootReq);
     ASSERT_TRUE(rig.probe(0).Send(reboot));
-    {
-        kora::cDispatchLock g = rig.serverService.LockDispatch();
-        rig.server->SendRebootNotification();
-    }
+    rig.Locked([](cDataServer& s) { s.SendRebootNotification(); });
     for (size_t i = 0; i < 2; ++i) {
         auto got = rig.probe(i).WaitFor(1);
         ASSERT_EQ(got.size(), 1u);
         EXPECT_EQ(got[0].name, kMsgRebootNotification);
     }
-    for (int i = 0; i < 1000 && rig.host.CountCalls("Reboot") == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    EXPECT_EQ(rig.host.CountCalls("Reboot probe"), 1u);  // the announced identity
+    // The host learns the identity the requester announced.
+    EXPECT_TRUE(WaitUntil([&] { return rig.host.CountCalls("Reboot probe") == 1; }));
     // A client that goes away leaves the server's tables.
     rig.probe(1).Stop();
-    for (int i = 0; i < 1000 && rig.Connected() != 1; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    EXPECT_EQ(rig.Connected(), 1u);
-}
+    EXPECT_TRUE(WaitUntil([&] { return rig.Connected() == 1; }));
 
-TEST(DataServer, NullProtocolHandlesNothing) {
-    kora::cService service(ServiceName("null"));
-    cDataServer server(&service, nullptr);
+    kora::cService service(fakeserver::UniqueName("null"));
+    cDataServer withoutHost(&service, nullptr);
     kora::cMsg msg(kMsgRestoreReq);
-    EXPECT_FALSE(server.ProcessMsg(msg));
+    EXPECT_FALSE(withoutHost.ProcessMsg(msg));
 }
 
 // Names that only the framework or the server itself produce change nothing
 // when a peer sends them: the channel stays known, no dump cycle ends.
 TEST(DataServer, LocalNamesFromAPeerChangeNothing) {
-    Rig rig("local", 2);
-    Probe& p0 = rig.probe(0);
-    kora::cMsg reply;
-    auto* reg = Make<ccDBRegCollectionReq>([](ccDBRegCollectionReq& r) { r.Path = "/A/"; });
-    ASSERT_TRUE(p0.Request(kMsgRegCollectionReq, reg, kMsgRegCollectionResp, reply));
-    p0.WaitFor(2);
+    Rig rig(2);
+    ASSERT_EQ(rig.Register("/A/"), 1);
+    rig.probe(0).WaitFor(2);
     rig.probe(1).answerDumps = false;
     const struct {
         const char* name;
@@ -486,18 +420,15 @@ TEST(DataServer, LocalNamesFromAPeerChangeNothing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.duringDump) {
-            kora::cDispatchLock g = rig.serverService.LockDispatch();
-            rig.server->SendDumpRequest("/d");
-        }
+        if (c.duringDump) rig.Locked([](cDataServer& s) { s.SendDumpRequest("/d"); });
         kora::cMsg local(c.name);
-        ASSERT_TRUE(p0.Send(local));
+        ASSERT_TRUE(rig.probe(0).Send(local));
         // A request behind it: once answered, the name above was handled.
-        auto* again = Make<ccDBRegCollectionReq>([](ccDBRegCollectionReq& r) { r.Path = "/B/"; });
-        ASSERT_TRUE(p0.Request(kMsgRegCollectionReq, again, kMsgRegCollectionResp, reply));
-        kora::cDispatchLock g = rig.serverService.LockDispatch();
-        EXPECT_EQ(rig.server->RegisteredChannels("/A/").size(), 1u);
-        EXPECT_EQ(rig.server->ConnectedChannels().size(), 2u);
+        ASSERT_EQ(rig.Register("/B/"), 1);
+        rig.Locked([&](cDataServer& s) {
+            EXPECT_EQ(s.RegisteredChannels("/A/").size(), 1u);
+            EXPECT_EQ(s.ConnectedChannels().size(), 2u);
+        });
         EXPECT_EQ(rig.host.CountCalls("DumpFinished"), 0u);
     }
 }
@@ -529,18 +460,17 @@ TEST(DataServer, AFeatureListNobodyAskedForIsNeverRead) {
     ::setenv("KORA_RUNTIME_DIR", tmpl, 1);
     MemoryHost host;
     {
-        kora::cService service(ServiceName("features"));
+        kora::cService service(fakeserver::UniqueName("features"));
         cDataServer server(&service, &host);
         ASSERT_TRUE(service.Serve() && service.Start());
 
-        // The feature set as it is, and one with a feature added.
+        // The frames carry the feature set with a feature added.
         cDBFeatureList list;
-        kora::cSerializeBuffer before;
-        list.Serialize(before);
-        cDBFeatureList::AddFeature("Injected");
-        const std::string injected =
-            RawFrame(2, "DB::NOSUCHREQ", &list) + RawFrame(3, kMsgGetItemReq, &list);
-        list.Deserialize(before);  // back as it was
+        std::string injected;
+        {
+            testdoc::Features added({"Injected"});
+            injected = RawFrame(2, "DB::NOSUCHREQ", &list) + RawFrame(3, kMsgGetItemReq, &list);
+        }
         ASSERT_FALSE(cDBFeatureList::HasFeature("Injected"));
 
         int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -577,7 +507,8 @@ TEST(DataServer, HostSeesTheCredentialsOfTheRequester) {
         }
     };
     Host host;
-    kora::cService serverService(ServiceName("creds")), clientService(ServiceName("creds-c"));
+    kora::cService serverService(fakeserver::UniqueName("creds")),
+        clientService(fakeserver::UniqueName("creds-c"));
     cDataServer server(&serverService, &host);
     host.server = &server;
     ASSERT_TRUE(serverService.ServeInProcess() && serverService.Start() && clientService.Start());
@@ -586,7 +517,8 @@ TEST(DataServer, HostSeesTheCredentialsOfTheRequester) {
     ASSERT_TRUE(probe.WaitConnected());
     kora::cMsg reply;
     ASSERT_TRUE(probe.Request(kMsgRestoreReq, nullptr, kMsgRestoreResp, reply));
-    EXPECT_EQ(ResultOf<ccDBRestoreResp>(reply), 1);
+    ASSERT_NE(reply.GetObject<ccDBRestoreResp>(), nullptr);
+    EXPECT_EQ(reply.GetObject<ccDBRestoreResp>()->Result, 1);
     EXPECT_TRUE(host.during);
     EXPECT_TRUE(host.seen.known);
     EXPECT_EQ(host.seen.uid, ::getuid());

@@ -7,8 +7,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -16,13 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "probe.h"
 #include "tessel/dataclient.h"
 #include "tessel/tessel.h"
 
 namespace fakeserver {
-
-// Upper bound of every wait in these tests; reached only when something fails.
-constexpr std::chrono::seconds kWait(5);
 
 inline std::string UniqueName(const char* what) {
     static int counter = 0;
@@ -37,10 +33,7 @@ T* Make(Fill fill) {
     return t;
 }
 
-struct Received {
-    std::string name;
-    kora::Ref<kora::ISerialize> payload;
-};
+using testhost::Received;
 
 class FakeServer : public kora::cMessageSink {
   public:
@@ -79,7 +72,6 @@ class FakeServer : public kora::cMessageSink {
             auto it = m_rules.find(msg.Name());
             if (it != m_rules.end()) rule = it->second;
         }
-        m_changed.notify_all();
         kora::cMsg reply;
         if (rule && rule(msg, reply) && msg.Channel()) msg.Channel()->Send(reply);
         return true;
@@ -126,13 +118,7 @@ class FakeServer : public kora::cMessageSink {
     }
     // Waits until `count` messages named `name` arrived; what arrived by then.
     std::vector<Received> WaitFor(const std::string& name, size_t count = 1) {
-        std::unique_lock<std::mutex> g(m_lock);
-        m_changed.wait_for(g, kWait, [&] {
-            size_t n = 0;
-            for (auto& r : m_received) n += r.name == name;
-            return n >= count;
-        });
-        g.unlock();
+        testhost::WaitUntil([&] { return Named(name).size() >= count; });
         return Named(name);
     }
     void Clear() {
@@ -147,7 +133,6 @@ class FakeServer : public kora::cMessageSink {
 
   private:
     std::mutex m_lock;
-    std::condition_variable m_changed;
     std::vector<Received> m_received;
     std::map<std::string, Rule> m_rules;
     kora::Ref<kora::cChannel> m_client;
@@ -170,11 +155,8 @@ class Events : public tessel::IDataClient {
     }
 
     void Note(const std::string& what) {
-        {
-            std::lock_guard<std::mutex> g(m_lock);
-            m_seen.push_back(what);
-        }
-        m_changed.notify_all();
+        std::lock_guard<std::mutex> g(m_lock);
+        m_seen.push_back(what);
     }
     std::vector<std::string> Seen() {
         std::lock_guard<std::mutex> g(m_lock);
@@ -187,12 +169,7 @@ class Events : public tessel::IDataClient {
     }
     // Waits until `what` was noted `count` times.
     bool WaitFor(const std::string& what, size_t count = 1) {
-        std::unique_lock<std::mutex> g(m_lock);
-        return m_changed.wait_for(g, kWait, [&] {
-            size_t n = 0;
-            for (auto& s : m_seen) n += s == what;
-            return n >= count;
-        });
+        return testhost::WaitUntil([&] { return Count(what) >= count; });
     }
     void Clear() {
         std::lock_guard<std::mutex> g(m_lock);
@@ -203,7 +180,6 @@ class Events : public tessel::IDataClient {
 
   private:
     std::mutex m_lock;
-    std::condition_variable m_changed;
     std::vector<std::string> m_seen;
 };
 

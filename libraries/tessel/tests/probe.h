@@ -3,14 +3,26 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tessel/tessel.h"
 
 namespace testhost {
+
+// Polls `done` until it holds or `timeoutMs` passed (reached only when
+// something is broken); returns its last value.
+template <class F>
+bool WaitUntil(F done, int timeoutMs = 10000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return done();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 
 struct Received {
     std::string name;
@@ -30,7 +42,6 @@ class Probe : public kora::cServiceClient {
         if (msg.Name().compare(0, 7, "PROBE::") == 0) return true;  // own connection events
         std::lock_guard<std::mutex> g(m_lock);
         m_received.push_back({msg.Name(), kora::Ref<kora::ISerialize>::Share(msg.GetPayload())});
-        m_changed.notify_all();
         if (msg.Name() == tessel::kMsgDumpReq && answerDumps) {
             kora::cMsg res(tessel::kMsgDumpRes);
             msg.Channel()->Send(res);
@@ -39,10 +50,9 @@ class Probe : public kora::cServiceClient {
     }
 
     // Waits until `count` messages arrived (bounded); returns what arrived.
-    std::vector<Received> WaitFor(size_t count, int timeoutMs = 5000) {
-        std::unique_lock<std::mutex> g(m_lock);
-        m_changed.wait_for(g, std::chrono::milliseconds(timeoutMs),
-                           [&] { return m_received.size() >= count; });
+    std::vector<Received> WaitFor(size_t count) {
+        WaitUntil([&] { return Names().size() >= count; });
+        std::lock_guard<std::mutex> g(m_lock);
         return m_received;
     }
     std::vector<std::string> Names() {
@@ -56,9 +66,7 @@ class Probe : public kora::cServiceClient {
         m_received.clear();
     }
     bool WaitConnected(int timeoutMs = 5000) {
-        for (int i = 0; i < timeoutMs / 5 && !IsConnected(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return IsConnected();
+        return WaitUntil([&] { return IsConnected(); }, timeoutMs);
     }
     // Sends `name` with `payload` (taken over) and waits for `reply`.
     bool Request(const std::string& name, kora::ISerialize* payload, const std::string& reply,
@@ -72,7 +80,6 @@ class Probe : public kora::cServiceClient {
 
   private:
     std::mutex m_lock;
-    std::condition_variable m_changed;
     std::vector<Received> m_received;
 };
 

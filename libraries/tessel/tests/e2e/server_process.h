@@ -3,10 +3,8 @@
 //
 // The child serves "e2e-data" in the runtime directory that KORA_RUNTIME_DIR
 // names when it is forked, with a cDataServer over an in-memory host. Tests
-// steer it through the protocol itself: flags whose names start with "ctl:"
-// are commands that the child's host runs on the server's delivery thread
-// (see ControlHost in server_process.cpp for the list), so a command sent
-// after a request is carried out after that request.
+// read the calls its host recorded through the protocol itself, as a flag
+// (see ControlHost in server_process.cpp).
 //
 // Fork only while the calling process runs a single thread: construct every
 // ServerProcess of a test before any service of the test exists.
