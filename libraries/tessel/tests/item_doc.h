@@ -1,5 +1,5 @@
-// Helpers for item tests: whole JSON documents with a few members changed,
-// tables of setter cases, and reading stored forms.
+// Helpers for item tests: JSON documents, tables of setter cases, reading
+// stored forms, display entries and the process's feature set.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,27 +18,6 @@ inline Json::Value J(const char* text) {
     Json::Value v;
     EXPECT_TRUE(tessel::ParseJson(text, v)) << text;
     return v;
-}
-
-// The document `item` writes, with `changes` applied to "Data" (a null
-// member removes it).
-inline std::string Doc(tessel::cDBItem& item, const char* changes = "{}") {
-    Json::Value root;
-    item.ToJSON(root, false);
-    Json::Value c = J(changes);
-    for (const auto& key : c.getMemberNames()) {
-        if (c[key].isNull())
-            root["Data"].removeMember(key);
-        else
-            root["Data"][key] = c[key];
-    }
-    return tessel::StyledJson(root);
-}
-
-template <class T>
-std::string Doc(const char* changes = "{}") {
-    T item;
-    return Doc(item, changes);
 }
 
 // Loads `text` into `item`; returns the refused keys, and the result in `ok`.
@@ -67,21 +46,6 @@ inline int ReadStored(kora::ISerialize& obj, const testwire::Wire& wire) {
         EXPECT_EQ(b.Remaining(), 0u) << obj.TypeName();
     }
     return got;
-}
-
-// Loads the document of a default T with `changes` into `item`: "ok", or the
-// refused keys in order, separated by spaces ("" when a member was missing).
-template <class T>
-std::string Outcome(T& item, const char* changes) {
-    bool ok = false;
-    std::string keys;
-    for (const auto& key : Load(item, Doc<T>(changes), ok)) keys += (keys.empty() ? "" : " ") + key;
-    return ok ? "ok" : keys;
-}
-template <class T>
-std::string Outcome(const char* changes) {
-    T item;
-    return Outcome(item, changes);
 }
 
 // The stored header of an item: `version`, then name "x" and directory "/".
