@@ -237,23 +237,16 @@ TEST(Messages, TextForms) {
     const std::string from = At(kFrom).ToISO8601String(), to = At(kTo).ToISO8601String();
     const std::string epoch = kora::cTime().ToISO8601String();
     const std::pair<const char*, std::string> rows[] = {
-        {"ccDumpReq", "ccDumpReq:Path:/Config/System/DeviceManagement/SSH/SSHConfig"},
         {"ccDBGetItemReq", "ccDBGetItemReq:Path:/Config/System/DeviceManagement/SSH/SSHConfig"},
-        {"ccDBSyncEnd", "ccDBSyncEnd:Path:/Config/System/DeviceManagement/SSH/SSHConfig"},
         {"ccDBSetItemResp", "ccDBSetItemResp:Result:-3"},
-        {"ccDBSnapshotResp", "ccDBSnapshotResp:Result:-3"},
         {"ccDBRenameItemReq", "ccDBRenameItemReq:"},
         {"ccDBLogReadReq", "ccDBLogReadReq:From:" + from + ", Level:3, Count:200"},
         {"ccDBLogExportReq", "ccDBLogExportReq:From:" + from + ", To:" + to + ", Level:2,"},
         {"ccDBConfigImportReq", "ccDBConfigImportReq:Filepath:/tmp/config.json, UseFallback:true"},
-        {"ccDBConfigExportReq", "ccDBConfigExportReq:Filepath:/tmp/export.json"},
         {"ccDBAddUserReq", "ccDBAddUserReq:Username:alice, AccessLevel:2"},
-        {"ccDBDeleteUserReq", "ccDBDeleteUserReq:Username:bob"},
         {"ccDBSetPasswordReq", "ccDBSetPasswordReq:Username:alice"},
         {"ccDBAuthenticateUserReq", "ccDBAuthenticateUserReq:Username:alice"},
-        {"ccDBAuthenticateUserResp", "ccDBAuthenticateUserResp:Result:1"},
         {"ccDBSetFlagReq", "ccDBSetFlagReq:Name:LastDump"},
-        {"ccDBGetFlagReq", "ccDBGetFlagReq:Name:FirstBoot"},
         {"ccDBFactoryConfigInfoResp", "ccDBFactoryConfigInfoResp:"},
     };
     for (const auto& r : rows) EXPECT_EQ(Filled(r.first)->ToString(""), r.second);
