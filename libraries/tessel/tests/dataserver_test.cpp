@@ -311,7 +311,7 @@ TEST(DataServer, RenameAndDuplicateNotifyInOrder) {
     rig.host.renameAlsoChanged = {"/Y/y", "/X/x"};
     for (const char* path : {"/A/", "/X/", "/Y/"}) ASSERT_EQ(rig.Register(path), 1);
     Probe& p = rig.probe();
-    p.WaitFor(6);
+    p.WaitFor(7);  // init and end of each, and the item under /A/
     p.Clear();
     auto* rename = Make<ccDBRenameItemReq>([](ccDBRenameItemReq& r) {
         r.Directory = "/A/";
@@ -319,7 +319,8 @@ TEST(DataServer, RenameAndDuplicateNotifyInOrder) {
         r.NewName = "new";
     });
     EXPECT_EQ(rig.Result(kMsgRenameItemReq, rename, kMsgRenameItemResp), 1);
-    EXPECT_EQ(SyncedPaths(p.WaitFor(8)), (std::vector<std::string>{"/X/", "/Y/", "/A/", "/A/"}));
+    // Each sync: init, the items of the directory, end.
+    EXPECT_EQ(SyncedPaths(p.WaitFor(10)), (std::vector<std::string>{"/X/", "/Y/", "/A/", "/A/"}));
     p.Clear();
     auto* duplicate = Make<ccDBDuplicateItemReq>([](ccDBDuplicateItemReq& r) {
         r.Directory = "/A/";
@@ -327,7 +328,7 @@ TEST(DataServer, RenameAndDuplicateNotifyInOrder) {
         r.NewName = "copy";
     });
     EXPECT_EQ(rig.Result(kMsgDuplicateItemReq, duplicate, kMsgDuplicateItemResp), 1);
-    EXPECT_EQ(SyncedPaths(p.WaitFor(4)), std::vector<std::string>{"/A/"});
+    EXPECT_EQ(SyncedPaths(p.WaitFor(3)), std::vector<std::string>{"/A/"});
 }
 
 TEST(DataServer, SnapshotIsOneAtATime) {

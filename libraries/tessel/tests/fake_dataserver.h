@@ -35,7 +35,7 @@ T* Make(Fill fill) {
 
 using testhost::Received;
 
-class FakeServer : public kora::cMessageSink {
+class FakeServer : public kora::cMessageSink, public testhost::Inbox {
   public:
     // Builds the answer to a request; false sends nothing.
     using Rule = std::function<bool(const kora::cMsg& request, kora::cMsg& reply)>;
@@ -63,10 +63,9 @@ class FakeServer : public kora::cMessageSink {
 
     bool ProcessMsg(kora::cMsg& msg) override {
         Rule rule;
+        Keep(msg);
         {
             std::lock_guard<std::mutex> g(m_lock);
-            m_received.push_back(
-                {msg.Name(), kora::Ref<kora::ISerialize>::Share(msg.GetPayload())});
             if (msg.Name() == tessel::kMsgClientOnConnect)
                 m_client = kora::Ref<kora::cChannel>::Share(msg.Channel());
             auto it = m_rules.find(msg.Name());
@@ -101,31 +100,6 @@ class FakeServer : public kora::cMessageSink {
         return channel && channel->Send(msg);
     }
 
-    std::vector<Received> All() {
-        std::lock_guard<std::mutex> g(m_lock);
-        return m_received;
-    }
-    std::vector<Received> Named(const std::string& name) {
-        std::vector<Received> out;
-        for (auto& r : All())
-            if (r.name == name) out.push_back(r);
-        return out;
-    }
-    std::vector<std::string> Names() {
-        std::vector<std::string> out;
-        for (auto& r : All()) out.push_back(r.name);
-        return out;
-    }
-    // Waits until `count` messages named `name` arrived; what arrived by then.
-    std::vector<Received> WaitFor(const std::string& name, size_t count = 1) {
-        testhost::WaitUntil([&] { return Named(name).size() >= count; });
-        return Named(name);
-    }
-    void Clear() {
-        std::lock_guard<std::mutex> g(m_lock);
-        m_received.clear();
-    }
-
     // Result of registrations; read when a registration arrives.
     std::atomic<int> regResult{1};
     // Items answered to reads, by path; set before the client asks.
@@ -133,7 +107,6 @@ class FakeServer : public kora::cMessageSink {
 
   private:
     std::mutex m_lock;
-    std::vector<Received> m_received;
     std::map<std::string, Rule> m_rules;
     kora::Ref<kora::cChannel> m_client;
 };

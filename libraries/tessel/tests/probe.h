@@ -29,7 +29,49 @@ struct Received {
     kora::Ref<kora::ISerialize> payload;
 };
 
-class Probe : public kora::cServiceClient {
+// The messages that reached a test double, in order of arrival.
+class Inbox {
+  public:
+    void Keep(const kora::cMsg& msg) {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_received.push_back({msg.Name(), kora::Ref<kora::ISerialize>::Share(msg.GetPayload())});
+    }
+    std::vector<Received> All() {
+        std::lock_guard<std::mutex> g(m_lock);
+        return m_received;
+    }
+    std::vector<Received> Named(const std::string& name) {
+        std::vector<Received> out;
+        for (auto& r : All())
+            if (r.name == name) out.push_back(r);
+        return out;
+    }
+    std::vector<std::string> Names() {
+        std::vector<std::string> out;
+        for (auto& r : All()) out.push_back(r.name);
+        return out;
+    }
+    // Waits until `count` messages arrived; what arrived by then.
+    std::vector<Received> WaitFor(size_t count) {
+        WaitUntil([&] { return All().size() >= count; });
+        return All();
+    }
+    // Waits until `count` messages named `name` arrived; those that did.
+    std::vector<Received> WaitFor(const std::string& name, size_t count = 1) {
+        WaitUntil([&] { return Named(name).size() >= count; });
+        return Named(name);
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_received.clear();
+    }
+
+  private:
+    std::mutex m_lock;
+    std::vector<Received> m_received;
+};
+
+class Probe : public kora::cServiceClient, public Inbox {
   public:
     Probe(kora::cService* service, const std::string& server)
         : kora::cServiceClient(service, "probe", server, "PROBE::ON-CONNECT", "PROBE::ON-CLOSE",
@@ -40,8 +82,7 @@ class Probe : public kora::cServiceClient {
 
     bool DispatchMessage(kora::cMsg& msg) override {
         if (msg.Name().compare(0, 7, "PROBE::") == 0) return true;  // own connection events
-        std::lock_guard<std::mutex> g(m_lock);
-        m_received.push_back({msg.Name(), kora::Ref<kora::ISerialize>::Share(msg.GetPayload())});
+        Keep(msg);
         if (msg.Name() == tessel::kMsgDumpReq && answerDumps) {
             kora::cMsg res(tessel::kMsgDumpRes);
             msg.Channel()->Send(res);
@@ -49,22 +90,6 @@ class Probe : public kora::cServiceClient {
         return true;
     }
 
-    // Waits until `count` messages arrived (bounded); returns what arrived.
-    std::vector<Received> WaitFor(size_t count) {
-        WaitUntil([&] { return Names().size() >= count; });
-        std::lock_guard<std::mutex> g(m_lock);
-        return m_received;
-    }
-    std::vector<std::string> Names() {
-        std::lock_guard<std::mutex> g(m_lock);
-        std::vector<std::string> names;
-        for (const auto& r : m_received) names.push_back(r.name);
-        return names;
-    }
-    void Clear() {
-        std::lock_guard<std::mutex> g(m_lock);
-        m_received.clear();
-    }
     bool WaitConnected(int timeoutMs = 5000) {
         return WaitUntil([&] { return IsConnected(); }, timeoutMs);
     }
@@ -77,10 +102,6 @@ class Probe : public kora::cServiceClient {
     }
 
     bool answerDumps = true;
-
-  private:
-    std::mutex m_lock;
-    std::vector<Received> m_received;
 };
 
 }  // namespace testhost
