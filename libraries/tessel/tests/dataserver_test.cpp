@@ -1,4 +1,5 @@
-// cDataServer over the in-process transport: the dispatch table, the channel
+// cDataServer over the in-process transport: every request from a cDataClient
+// through to the host and back, what a bare client can send, the channel
 // registry, notifications, dump cycles and the snapshot rule.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -17,7 +18,6 @@ using fakeserver::Make;
 using testhost::MemoryHost;
 using testhost::Probe;
 using testhost::WaitUntil;
-using testwire::Wire;
 
 namespace {
 
@@ -94,124 +94,154 @@ std::vector<std::string> SyncedPaths(const std::vector<testhost::Received>& got)
 
 }  // namespace
 
-// Every request with a result code, its payload given in the form the object
-// factory writes: the host call it makes and the answer it gets; a host
-// refusal travels back unchanged.
-TEST(DataServer, ResultCodeRequests) {
-    Rig rig;
-    const struct {
-        const char* request;
-        Wire payload;
-        const char* reply;
-        const char* hostCall;
-    } cases[] = {
-        {kMsgCreateRestorePointReq, Wire(), kMsgCreateRestorePointResp, "CreateRestorePoint"},
-        {kMsgRestoreReq, Wire(), kMsgRestoreResp, "Restore"},
-        {kMsgConfirmConfigReq, Wire(), kMsgConfirmConfigResp, "ConfirmConfig"},
-        {kMsgFallbackConfigReq, Wire(), kMsgFallbackConfigResp, "FallbackConfig"},
-        {kMsgFactoryResetReq, Wire(), kMsgFactoryResetResp, "FactoryReset"},
-        {kMsgConfigImportReq, Wire().Str("ccDBConfigImportReq").Version(1).Str("/in").Bool(true),
-         kMsgConfigImportResp, "ImportConfig /in fallback"},
-        {kMsgStatusExportReq, Wire().Str("ccDBStatusExportReq").Version(1).Str("/x"),
-         kMsgStatusExportResp, "ExportStatus /x"},
-        {kMsgFlagsExportReq, Wire().Str("ccDBFlagsExportReq").Version(1).Str("/x"),
-         kMsgFlagsExportResp, "ExportFlags /x"},
-        {kMsgLogExportReq,
-         Wire()
-             .Str("ccDBLogExportReq")
-             .Version(1)
-             .U64(0)
-             .U64(0)
-             .U32(2)
-             .Str("VPN")
-             .Str("WAN")
-             .U8(1)
-             .Str("/log"),
-         kMsgLogExportResp, "ExportLog 2 /log"},
-        {kMsgAddUserReq,
-         Wire().Str("ccDBAddUserReq").Version(2).Str("bob").Str("pw").U8(2).U8(1).U8(9),
-         kMsgAddUserResp, "AddUser bob 2 1 9"},
-        {kMsgSetPasswordReq, Wire().Str("ccDBSetPasswordReq").Version(2).Str("bob").Str("pw").U8(2),
-         kMsgSetPasswordResp, "SetPassword bob 2"},
-        {kMsgSetFlagReq,
-         Wire().Str("ccDBSetFlagReq").Version(1).Str("g").Bool(true).Str("s_uint32").U32(7),
-         kMsgSetFlagResp, "SetFlag g s_uint32"},
-        {kMsgDeleteFlagReq, Wire().Str("ccDBDeleteFlagReq").Version(1).Str("g"), kMsgDeleteFlagResp,
-         "DeleteFlag g"},
-        {kMsgDeleteUserReq, Wire().Str("ccDBDeleteUserReq").Version(1).Str("bob"),
-         kMsgDeleteUserResp, "DeleteUser bob"},
-    };
-    for (int code : {1, -3}) {
-        rig.host.result = static_cast<int8_t>(code);
-        for (const auto& c : cases) {
-            rig.host.ClearCalls();
-            kora::cSerializeBuffer b = c.payload.Buffer();
-            kora::ISerialize* payload = b.Size() ? kora::cObjectFactory::Deserialize(b) : nullptr;
-            EXPECT_EQ(rig.Result(c.request, payload, c.reply), code) << c.request;
-            EXPECT_EQ(rig.host.Calls(), std::vector<std::string>{c.hostCall}) << c.request;
-        }
+namespace {
+
+// A cDataClient and the server, both in this process, with the in-memory host
+// behind the server.
+struct Pair {
+    Pair()
+        : serverService(fakeserver::UniqueName("pair")),
+          clientService(fakeserver::UniqueName("pair-c")) {
+        server.reset(new cDataServer(&serverService, &host));
+        EXPECT_TRUE(serverService.ServeInProcess() && serverService.Start());
+        EXPECT_TRUE(clientService.Start());
+        host.Put(cDBFeatureList());
+        client.reset(new cDataClient(&clientService, &events, 0, serverService.Name()));
+        client->Start();
+        EXPECT_TRUE(events.WaitFor("connect"));
     }
+    ~Pair() {
+        client.reset();
+        clientService.Stop();
+        serverService.Stop();
+        server.reset();
+    }
+    // What the caller was handed, as its text ("null" for nothing); checks
+    // that the caller holds the only reference, and releases it.
+    static std::string Handed(kora::ISerialize* obj) {
+        if (!obj) return "null";
+        EXPECT_EQ(obj->GetRefCount(), 1);
+        const std::string text = obj->TypeName() + " " + obj->ToString("");
+        obj->Release();
+        return text;
+    }
+
+    MemoryHost host;
+    kora::cService serverService, clientService;
+    std::unique_ptr<cDataServer> server;
+    fakeserver::Events events;
+    std::unique_ptr<cDataClient> client;
+};
+
+}  // namespace
+
+// Every request with a result code from the client: what reaches the host,
+// and the host's code back to the caller, success or refusal. Nothing
+// outlives the exchanges.
+TEST(DataServer, ResultCodesFromTheClientThroughTheHost) {
+    const size_t live = kora::GC::LiveCount();
+    {
+        Pair pair;
+        cDataClient& c = *pair.client;
+        auto unit = kora::Ref<cDBLogUnit>::Adopt(Make<cDBLogUnit>([](cDBLogUnit& u) {
+            u.SetDir("/Config/X/");
+            u.SetName("VPN");
+        }));
+        auto value = kora::Ref<kora::s_string>::Adopt(kora::New<kora::s_string>("on"));
+        kora::cTime from, to;
+        from.FromSeconds(100);
+        to.FromSeconds(200);
+        const std::pair<std::function<kora::s_int8()>, std::string> rows[] = {
+            {[&] { return c.SetItem(unit.get(), true); }, "SetItem /Config/X/VPN"},
+            {[&] { return c.DeleteItem("/Config/X/item"); }, "DeleteItem /Config/X/item"},
+            {[&] { return c.RenameItem("/Config/X/", "a", "b"); }, "RenameItem /Config/X/a b"},
+            {[&] { return c.DuplicateItem("/Config/X/", "a", "b"); },
+             "DuplicateItem /Config/X/a b"},
+            {[&] { return c.CreateRestorePoint(); }, "CreateRestorePoint"},
+            {[&] { return c.Restore(); }, "Restore"},
+            {[&] { return c.ConfirmConfig(); }, "ConfirmConfig"},
+            {[&] { return c.FallbackConfig(); }, "FallbackConfig"},
+            {[&] { return c.FactoryReset(); }, "FactoryReset"},
+            {[&] { return c.ImportConfig("/tmp/in", true); }, "ImportConfig /tmp/in fallback"},
+            {[&] { return c.ExportConfig("/tmp/config"); }, "ExportConfig /tmp/config"},
+            {[&] { return c.ExportStatus("/tmp/status"); }, "ExportStatus /tmp/status"},
+            {[&] { return c.ExportFlags("/tmp/flags"); }, "ExportFlags /tmp/flags"},
+            {[&] { return c.SetFlag("boot", value.get()); }, "SetFlag boot s_string"},
+            {[&] { return c.SetFlag("boot", nullptr); }, "SetFlag boot null"},
+            {[&] { return c.DeleteFlag("boot"); }, "DeleteFlag boot"},
+            {[&] {
+                 return c.ExportLog(from, to, 3, {"WAN", "VPN"}, "/tmp/log");
+             },
+             "ExportLog 100 200 3 VPN,WAN, /tmp/log"},
+            {[&] { return c.DeleteUser("bob"); }, "DeleteUser bob"},
+            // The third value of a new password travels only when it is 1 to
+            // 3, the fourth of a new user only when it is 0 to 3.
+            {[&] { return c.SetPassword("bob", "n3w", 3); }, "SetPassword bob n3w 3"},
+            {[&] { return c.SetPassword("bob", "n3w", 4); }, "SetPassword bob n3w 0"},
+            {[&] { return c.AddUser("eve", "pw", 7, 3, 250); }, "AddUser eve pw 7 3 250"},
+            {[&] { return c.AddUser("eve", "pw", 7, 4, 250); }, "AddUser eve pw 7 0 250"},
+        };
+        for (int code : {1, -3}) {
+            pair.host.result = static_cast<int8_t>(code);
+            for (const auto& r : rows) {
+                pair.host.ClearCalls();
+                EXPECT_EQ(r.first(), code) << r.second;
+                EXPECT_EQ(pair.host.Calls(), std::vector<std::string>{r.second});
+            }
+        }
+        // Neither the item nor the flag value is kept by the request.
+        EXPECT_EQ(unit->GetRefCount(), 1);
+        EXPECT_EQ(value->GetRefCount(), 1);
+        pair.host.snapshotResult = -2;  // answered at once (see SnapshotIsOneAtATime)
+        EXPECT_EQ(c.CreateSnapshot("/tmp/snap"), -2);
+    }
+    EXPECT_EQ(kora::GC::LiveCount(), live);
 }
 
-TEST(DataServer, ObjectAnswersAndAuthentication) {
-    Rig rig;
-    rig.host.Put(*kora::Ref<cDBConfigSSH>::Adopt(SshIn("/Config/SSH/", "SSHConfig")));
-    rig.host.users["ann"] = {"secret", 3};
-    rig.host.flags["f"] = kora::Ref<kora::ISerialize>::Adopt(kora::New<kora::s_string>("v"));
-    Probe& p = rig.probe();
-    kora::cMsg reply;
-    auto get = [](const char* path) {
-        return Make<ccDBGetItemReq>([&](ccDBGetItemReq& r) { r.Path = path; });
-    };
-    ASSERT_TRUE(p.Request(kMsgGetItemReq, get("/Config/SSH/SSHConfig"), kMsgGetItemResp, reply));
-    EXPECT_NE(reply.GetObject<cDBConfigSSH>(), nullptr);
-    ASSERT_TRUE(p.Request(kMsgGetItemReq, get("/nothing"), kMsgGetItemResp, reply));
-    EXPECT_EQ(reply.GetPayload(), nullptr);
-
-    auto flag = [](const char* name) {
-        return Make<ccDBGetFlagReq>([&](ccDBGetFlagReq& r) { r.Name = name; });
-    };
-    ASSERT_TRUE(p.Request(kMsgGetFlagReq, flag("f"), kMsgGetFlagResp, reply));
-    ASSERT_NE(reply.GetObject<kora::s_string>(), nullptr);
-    EXPECT_EQ(*reply.GetObject<kora::s_string>(), "v");
-    ASSERT_TRUE(p.Request(kMsgGetFlagReq, flag("none"), kMsgGetFlagResp, reply));
-    EXPECT_EQ(reply.GetPayload(), nullptr);
-
-    ASSERT_TRUE(
-        p.Request(kMsgGetFactoryConfigInfoReq, nullptr, kMsgGetFactoryConfigInfoResp, reply));
-    ASSERT_NE(reply.GetObject<ccDBFactoryConfigInfoResp>(), nullptr);
-    EXPECT_EQ(reply.GetObject<ccDBFactoryConfigInfoResp>()->First, "factory-1");
-
+// Requests answered with objects or values, and those without an answer.
+TEST(DataServer, AnswersFromTheClientThroughTheHost) {
+    Pair pair;
+    cDataClient& c = *pair.client;
+    cDBLogUnit unit;
+    unit.SetName("VPN");
+    unit.SetLevel(2);  // below the entry logged next, whenever its sync arrives
+    pair.host.Put(unit);
+    pair.host.users["ann"] = {"secret", 3};
+    pair.host.flags["f"] = kora::Ref<kora::ISerialize>::Adopt(kora::New<kora::s_string>("v"));
+    EXPECT_EQ(Pair::Handed(c.GetItem("/Log/Units/VPN")), "cDBLogUnit " + unit.ToString(""));
+    EXPECT_EQ(Pair::Handed(c.GetItem("/nothing")), "null");
+    EXPECT_EQ(Pair::Handed(c.GetFlag("f")), "s_string v");
+    EXPECT_EQ(Pair::Handed(c.GetFlag("none")), "null");
+    EXPECT_EQ(c.GetFactoryConfigInfo(),
+              (std::pair<kora::s_string, kora::s_string>("factory-1", "2026-12-05")));
     const struct {
         const char *user, *password;
-        int result, level;
-    } auths[] = {{"ann", "secret", 1, 3}, {"ann", "wrong", 0, 0}, {"zed", "x", 0, 0}};
+        bool accepted;
+        unsigned level;
+    } auths[] = {{"ann", "secret", true, 3}, {"ann", "wrong", false, 0}, {"zed", "x", false, 0}};
     for (const auto& a : auths) {
-        auto* req = Make<ccDBAuthenticateUserReq>([&](ccDBAuthenticateUserReq& r) {
-            r.Username = a.user;
-            r.Password = a.password;
-        });
-        ASSERT_TRUE(p.Request(kMsgAuthenticateUserReq, req, kMsgAuthenticateUserResp, reply));
-        auto* resp = reply.GetObject<ccDBAuthenticateUserResp>();
-        ASSERT_NE(resp, nullptr);
-        EXPECT_EQ(resp->Result, a.result) << a.user << a.password;
-        EXPECT_EQ(resp->AccessLevel, a.level);
+        kora::s_uint8 level = 9;
+        EXPECT_EQ(c.AuthenticateUser(a.user, a.password, level), a.accepted) << a.password;
+        EXPECT_EQ(level, a.level) << a.password;
     }
 
-    // Logging, then reading the log back on the same connection.
-    kora::cMsg log(kMsgLogReq);
-    log.AssignObject(Make<cDBLogItem>([](cDBLogItem& e) {
-        e.SetUnit("VPN");
-        e.SetText("tunnel up");
-    }));
-    ASSERT_TRUE(p.Send(log));
-    auto* read = Make<ccDBLogReadReq>([](ccDBLogReadReq& r) {
-        r.Unit = "VPN";
-        r.Count = 10;
-    });
-    ASSERT_TRUE(p.Request(kMsgReadLogReq, read, kMsgReadLogResp, reply));
-    ASSERT_NE(reply.GetObject<cDBLogResult>(), nullptr);
-    EXPECT_EQ(reply.GetObject<cDBLogResult>()->GetEntries().size(), 1u);
+    // Requests without an answer reach the host before a later request.
+    pair.host.ClearCalls();
+    c.SetItem(&unit, false);
+    c.Reboot();
+    c.Log("VPN", 3, "T", "tunnel up", 1);
+    kora::cTime from;
+    from.FromSeconds(50);
+    kora::Ref<cDBLogResult> log = kora::Ref<cDBLogResult>::Adopt(
+        dynamic_cast<cDBLogResult*>(c.ReadLog(from, "VPN", 2, 20, 99)));
+    ASSERT_TRUE(log);
+    ASSERT_EQ(log->GetEntries().size(), 1u);
+    EXPECT_EQ(log->GetEntries().begin()->second.GetText(), "tunnel up");
+    const std::string peer = pair.clientService.Name().substr(0, cDBLogItem::kMaxPeer);
+    EXPECT_EQ(pair.host.Calls(),
+              (std::vector<std::string>{
+                  "SetItem /Log/Units/VPN", "SyncCollection /Log/Units/", "Reboot dataClient",
+                  "Log VPN 3 T tunnel up||" + peer + "||1", "ReadLog 50 VPN 2 20 99"}));
 }
 
 // A request without its payload, or with one of another class, gets a failure

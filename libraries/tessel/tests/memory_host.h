@@ -44,8 +44,8 @@ class MemoryHost : public tessel::IDataServer {
         return 1;
     }
     s_int8 DeleteItem(const s_string& path) override {
-        Record("DeleteItem " + path);
-        return items.erase(path) ? result : s_int8(0);
+        if (result == 1) items.erase(path);
+        return Call("DeleteItem " + path);
     }
     s_int8 DuplicateItem(const s_string& dir, const s_string& name,
                          const s_string& newName) override {
@@ -96,27 +96,35 @@ class MemoryHost : public tessel::IDataServer {
         entry.SetText(text);
         logbook.push_back(entry);
     }
-    kora::ISerialize* ReadLog(const kora::cTime&, const s_string& unit, kora::s_uint8,
-                              kora::s_uint8 count, kora::s_uint64) override {
-        Record("ReadLog " + unit);
+    kora::ISerialize* ReadLog(const kora::cTime& from, const s_string& unit, kora::s_uint8 level,
+                              kora::s_uint8 count, kora::s_uint64 id) override {
+        Record(kora::FormatString("ReadLog %lld %s %u %u %llu", (long long)from.ToSeconds(),
+                                  unit.c_str(), unsigned(level), unsigned(count),
+                                  (unsigned long long)id));
         auto* out = kora::New<tessel::cDBLogResult>();
         unsigned n = 0;
         for (auto& e : logbook)
             if (n < count && (unit.empty() || e.GetUnit() == unit)) out->AddEntry(n++, e);
         return out;
     }
-    s_int8 ExportLog(const kora::cTime&, const kora::cTime&, kora::s_uint8,
+    s_int8 ExportLog(const kora::cTime& from, const kora::cTime& to, kora::s_uint8 level,
                      const std::set<s_string>& units, const s_string& path) override {
-        return Call(kora::FormatString("ExportLog %zu %s", units.size(), path.c_str()));
+        std::string names;
+        for (const auto& u : units) names += u + ",";
+        return Call(kora::FormatString("ExportLog %lld %lld %u %s %s", (long long)from.ToSeconds(),
+                                       (long long)to.ToSeconds(), unsigned(level), names.c_str(),
+                                       path.c_str()));
     }
-    s_int8 AddUser(const s_string& user, const s_string&, kora::s_uint8 level, kora::s_uint8 second,
-                   kora::s_uint8 third) override {
-        return Call(kora::FormatString("AddUser %s %u %u %u", user.c_str(), unsigned(level),
-                                       unsigned(second), unsigned(third)));
+    s_int8 AddUser(const s_string& user, const s_string& password, kora::s_uint8 level,
+                   kora::s_uint8 second, kora::s_uint8 third) override {
+        return Call(kora::FormatString("AddUser %s %s %u %u %u", user.c_str(), password.c_str(),
+                                       unsigned(level), unsigned(second), unsigned(third)));
     }
     s_int8 DeleteUser(const s_string& user) override { return Call("DeleteUser " + user); }
-    s_int8 SetPassword(const s_string& user, const s_string&, kora::s_uint8 value) override {
-        return Call(kora::FormatString("SetPassword %s %u", user.c_str(), unsigned(value)));
+    s_int8 SetPassword(const s_string& user, const s_string& password,
+                       kora::s_uint8 value) override {
+        return Call(kora::FormatString("SetPassword %s %s %u", user.c_str(), password.c_str(),
+                                       unsigned(value)));
     }
     bool AuthenticateUser(const s_string& user, const s_string& password,
                           kora::s_uint8& level) override {
