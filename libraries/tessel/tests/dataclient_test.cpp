@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "fake_dataserver.h"
+#include "golden_sample.h"
 #include "wire.h"
 
 using namespace tessel;
@@ -23,16 +24,10 @@ using testwire::Wire;
 
 namespace {
 
-// An object as the factory writes it (type name, then the object's own form);
-// empty for none.
-std::string FactoryForm(const kora::ISerialize* obj) {
-    kora::cSerializeBuffer b;
-    if (obj) kora::cObjectFactory::Serialize(*obj, b);
-    return std::string(reinterpret_cast<const char*>(b.Data()), b.Size());
-}
-
+// A payload as the object factory writes it (type name, then the object's
+// own form); empty for none.
 std::string Sent(const Received& r) {
-    return FactoryForm(r.payload.get());
+    return r.payload ? golden::WireOf(*r.payload) : "";
 }
 
 // The one request the server received under `name`, as Sent() gives it.
