@@ -140,8 +140,10 @@ class cDBRecord : public cDBItemOf<Derived> {
 
     // ---- hooks a class overrides where it is irregular ----
 
-    // What a read resets before the version is looked at.
-    virtual void ResetForRead() { SetDefault(); }
+    // What a read resets before the version is looked at: every field, those
+    // that SetDefault leaves alone included, so that a field an older layout
+    // lacks reads as its default whatever the item held before.
+    virtual void ResetForRead() { Derived::Fields().Reset(*this, true); }
     // Fix-ups after a successful read that no row flag says.
     virtual void AfterRead(unsigned /*version*/) {}
     // The "Data" object: by default the table's read.
