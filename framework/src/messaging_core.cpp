@@ -392,7 +392,8 @@ void ServiceCore::WaitForDelivery() {
         std::lock_guard<std::mutex> r(runLock);
         if (!running) return;  // nobody would deliver
     }
-    const uint64_t target = deliveredTotal + queue.size();
+    // The message being delivered now counts too: it was queued before this thread came.
+    const uint64_t target = deliveredTotal + inDelivery + queue.size();
     ++fairWaiters;
     // Bounded: a sink blocked on something this thread holds must not hang it.
     deliveredCv.wait_for(g, std::chrono::seconds(1), [&] {
@@ -418,6 +419,7 @@ void ServiceCore::DrainQueue() {
         }
         Entry e = std::move(queue.front());
         queue.pop_front();
+        ++inDelivery;
         g.unlock();
         Deliver(e);
         UnlockDispatchMutex();
@@ -431,6 +433,7 @@ void ServiceCore::DrainQueue() {
         }
         e = Entry();
         g.lock();
+        --inDelivery;
         ++deliveredTotal;
         if (fairWaiters) deliveredCv.notify_all();
     }

@@ -319,6 +319,7 @@ struct ServiceCore : std::enable_shared_from_this<ServiceCore> {
     EntryRing queue;
     uint64_t enqueuedTotal = 0, deliveredTotal = 0;  // guarded by qLock
     int fairWaiters = 0;                             // guarded by qLock
+    int inDelivery = 0;  // taken off the queue, not yet counted delivered; guarded by qLock
     bool dispatching = false;
 
     // The dispatch mutex and who holds it (for LockDispatch's fairness).
