@@ -1,6 +1,7 @@
 // The fixture of the messaging tests: a fresh runtime directory, captured
-// traces, a check that no object outlives the test, the peer process, and raw
-// sockets that speak the frame format by hand.
+// traces, a check that no object outlives the test, an echo service with a
+// client in this process or in the peer process, and raw sockets that speak
+// the frame format by hand.
 #pragma once
 
 #include <fcntl.h>
@@ -14,11 +15,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,10 +32,8 @@ namespace kora_test {
 using Bytes = std::vector<uint8_t>;
 
 inline bool WaitUntil(const std::function<bool()>& cond, int ms = 5000) {
-    for (int waited = 0; waited < ms; ++waited) {
-        if (cond()) return true;
+    for (int waited = 0; waited < ms && !cond(); ++waited)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
     return cond();
 }
 
@@ -44,11 +43,10 @@ inline std::string Text(const kora::cMsg& msg) {
 }
 
 // Sends a string to the echo service and checks that the same string came back.
-inline bool EchoRoundTrip(kora::cServiceClient& client, const std::string& text,
-                          unsigned timeoutMs = 5000) {
+inline bool EchoRoundTrip(kora::cServiceClient& client, const std::string& text) {
     kora::cMsg req(kEcho), reply;
     req.AssignObject(NewString(text));
-    return client.SendSync(req, reply, timeoutMs, kEchoResp) && Text(reply) == text;
+    return client.SendSync(req, reply, 5000, kEchoResp) && Text(reply) == text;
 }
 
 // Starts the client's service and the client, and waits for its connection.
@@ -79,6 +77,12 @@ inline Bytes Frame(const Bytes& body, int64_t claimed = -1) {
     return out;
 }
 
+// A frame with a string payload.
+inline Bytes StringFrame(const std::string& name, const std::string& text, uint32_t id = 2) {
+    kora::s_string s(text);
+    return Frame(Body(id, name, &s, 1));
+}
+
 inline Bytes Hello(const std::string& identity) {
     kora::s_peerinfo info;
     info.Identity = identity;
@@ -92,11 +96,17 @@ inline Bytes Join(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-inline int ConnectRaw(const std::string& path) {
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+inline sockaddr_un Address(const std::string& path) {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    return addr;
+}
+
+// Connects a new socket, or `fd` when given, to the path.
+inline int ConnectRaw(const std::string& path, int fd = -1) {
+    if (fd < 0) fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr = Address(path);
     if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         ::close(fd);
         return -1;
@@ -117,23 +127,18 @@ inline bool WriteAll(int fd, const Bytes& bytes) {
 // True when the peer closes the connection within the time (what it sends first is skipped).
 inline bool ClosedByPeer(int fd, int ms = 5000) {
     char buf[4096];
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, ms) <= 0) return false;
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0) return true;
-    }
+    for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, ms) > 0;)
+        if (::read(fd, buf, sizeof buf) <= 0) return true;
+    return false;
 }
 
 // Reads frames until `most` arrived, the peer closed the connection or nothing
-// arrived for `ms`; returns what parsed.
-inline std::vector<kora::cMsg> ReadFrames(int fd, int ms = 5000, size_t most = SIZE_MAX) {
-    std::vector<kora::cMsg> got;
+// arrived for `ms`; returns the name and text of each that parsed.
+inline std::vector<std::string> ReadFrames(int fd, int ms = 5000, size_t most = SIZE_MAX) {
+    std::vector<std::string> got;
     Bytes in;
     char buf[4096];
-    while (got.size() < most) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, ms) <= 0) break;
+    for (pollfd p{fd, POLLIN, 0}; got.size() < most && ::poll(&p, 1, ms) > 0;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
         if (n <= 0) break;
         in.insert(in.end(), buf, buf + n);
@@ -142,21 +147,13 @@ inline std::vector<kora::cMsg> ReadFrames(int fd, int ms = 5000, size_t most = S
             if (in.size() < 4 + size_t(len)) break;
             kora::cMsg msg;
             std::string error;
-            if (kora::cFrame::Decode(in.data() + 4, len, msg, error)) got.push_back(msg);
+            if (kora::cFrame::Decode(in.data() + 4, len, msg, error))
+                got.push_back(msg.Name() + " " + Text(msg));
             in.erase(in.begin(), in.begin() + 4 + len);
         }
     }
     return got;
 }
-
-// A payload class nobody registered with the factory.
-class Unregistered : public kora::ISerialize {
-  public:
-    std::string TypeName() const override { return "Unregistered"; }
-    bool Serialize(kora::cSerializeBuffer&) const override { return true; }
-    int Deserialize(kora::cSerializeBuffer&) override { return 1; }
-    std::string ToString(const std::string&) const override { return "Unregistered"; }
-};
 
 class Messaging : public ::testing::Test {
   protected:
@@ -168,11 +165,15 @@ class Messaging : public ::testing::Test {
         m_live = kora::GC::LiveCount();
         kora::cTracepoint::SetHandler([this](const kora::cTraceRecord& r) {
             std::lock_guard<std::mutex> g(m_traceLock);
-            m_traces.push_back(r);
+            m_traces.push_back(r.text);
         });
     }
 
     void TearDown() override {
+        client.reset();
+        clientSvc.reset();
+        echo.reset();
+        server.reset();
         while (!m_pids.empty()) Kill(m_pids.back());
         kora::cTracepoint::SetHandler(nullptr);
         EXPECT_EQ(kora::GC::LiveCount(), m_live) << "objects outlived their services";
@@ -180,42 +181,46 @@ class Messaging : public ::testing::Test {
         std::filesystem::remove_all(m_dir, ec);
     }
 
-    // Starts the peer process and waits for its line `expect` on its output.
-    pid_t Spawn(const std::vector<std::string>& args, const std::string& expect) {
+    // Serves "echo" in this process, over its socket or in process only, and
+    // connects `client` to it (unless `connect` is false).
+    bool Serve(const kora::cServiceLimits& limits = {}, bool inProcess = false,
+               bool connect = true) {
+        server.reset(new kora::cService("echo"));
+        echo.reset(new EchoServer(server.get()));
+        server->SetLimits(limits);
+        return (inProcess ? server->ServeInProcess() : server->Serve()) && server->Start() &&
+               (!connect || Connect());
+    }
+    // Connects `client` to "echo", served here or by the peer process.
+    bool Connect() {
+        clientSvc.reset(new kora::cService("client"));
+        client.reset(new TestClient(clientSvc.get(), "echo", "good"));
+        return Up(*clientSvc, *client);
+    }
+
+    // Starts the peer process serving "echo" and waits until it listens.
+    pid_t SpawnServer() {
         int out[2];
         if (::pipe2(out, O_CLOEXEC) != 0) return -1;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        std::vector<std::string> all{KORA_MSG_PEER};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
+        std::string path = KORA_MSG_PEER;
+        char* argv[] = {&path[0], nullptr};
         pid_t pid = -1;
-        int rc = posix_spawn(&pid, KORA_MSG_PEER, &actions, nullptr, argv.data(), environ);
+        const int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
-        if (rc != 0) {
-            ::close(out[0]);
-            return -1;
-        }
-        m_pids.push_back(pid);
-        std::string seen;
-        char buf[256];
-        while (seen.find(expect + "\n") == std::string::npos) {
-            pollfd p{out[0], POLLIN, 0};
-            ssize_t n = ::poll(&p, 1, 10000) > 0 ? ::read(out[0], buf, sizeof buf) : 0;
-            if (n <= 0) {
-                pid = -1;
-                break;
-            }
-            seen.append(buf, size_t(n));
-        }
-        ::close(out[0]);
-        return pid;
+        if (rc == 0) m_pids.push_back(pid);
+        char line[16] = {};
+        FILE* in = ::fdopen(out[0], "r");
+        const bool ready =
+            rc == 0 && std::fgets(line, sizeof line, in) && line == std::string("ready\n");
+        std::fclose(in);
+        return ready ? pid : -1;
     }
 
+    // Kills and reaps a process the test started (the peer or a fork).
     void Kill(pid_t pid) {
         auto it = std::find(m_pids.begin(), m_pids.end(), pid);
         if (it == m_pids.end()) return;
@@ -223,33 +228,26 @@ class Messaging : public ::testing::Test {
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
     }
-
-    size_t ErrorTraces() {
-        std::lock_guard<std::mutex> g(m_traceLock);
-        size_t n = 0;
-        for (const auto& r : m_traces) n += r.level == 1 && r.module == "KORA";
-        return n;
-    }
-
-    bool Traced(const std::string& text) { return TraceCount(text) > 0; }
+    void Track(pid_t pid) { m_pids.push_back(pid); }
 
     size_t TraceCount(const std::string& text) {
         std::lock_guard<std::mutex> g(m_traceLock);
-        size_t n = 0;
-        for (const auto& r : m_traces) n += r.text.find(text) != std::string::npos;
-        return n;
+        return size_t(std::count_if(m_traces.begin(), m_traces.end(), [&](const std::string& t) {
+            return t.find(text) != std::string::npos;
+        }));
     }
-
-    // A child the test forked itself; killed and reaped at the end.
-    void Track(pid_t pid) { m_pids.push_back(pid); }
+    bool Traced(const std::string& text) { return TraceCount(text) > 0; }
 
     std::string m_dir;
+    std::unique_ptr<kora::cService> server, clientSvc;
+    std::unique_ptr<EchoServer> echo;
+    std::unique_ptr<TestClient> client;
 
   private:
     size_t m_live = 0;
     std::vector<pid_t> m_pids;
     std::mutex m_traceLock;
-    std::vector<kora::cTraceRecord> m_traces;
+    std::vector<std::string> m_traces;
 };
 
 }  // namespace kora_test

@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -20,64 +19,40 @@ constexpr char kEcho[] = "TEST::ECHO";
 constexpr char kEchoResp[] = "TEST::ECHO-RESP";
 constexpr char kEchoThenPush[] = "TEST::ECHO-THEN-PUSH";
 constexpr char kPush[] = "TEST::PUSH";
-constexpr char kWho[] = "TEST::WHO";
-constexpr char kWhoResp[] = "TEST::WHO-RESP";
 constexpr char kDefer[] = "TEST::DEFER";
 constexpr char kDeferFire[] = "TEST::DEFER-FIRE";
 constexpr char kIgnore[] = "TEST::IGNORE";
-constexpr char kPeerClosed[] = "TEST::PEER-CLOSED";
 constexpr char kFakeEvents[] = "TEST::FAKE-EVENTS";
 constexpr char kTyped[] = "TEST::TYPED";
 
-// Names seen, with a wait for a count of one name.
+// Messages seen, counted by name, with a wait for a count of one name.
 class Journal {
   public:
     void Add(const kora::cMsg& msg) {
         std::lock_guard<std::mutex> g(m_lock);
         m_msgs.push_back(msg);
+        ++m_counts[msg.Name()];
         m_cv.notify_all();
     }
     size_t Count(const std::string& name) const {
         std::lock_guard<std::mutex> g(m_lock);
-        size_t n = 0;
-        for (const auto& m : m_msgs) n += m.Name() == name;
-        return n;
+        return m_counts.count(name) ? m_counts.at(name) : 0;
     }
     bool WaitFor(const std::string& name, size_t count, int ms = 5000) const {
         std::unique_lock<std::mutex> g(m_lock);
-        return m_cv.wait_for(g, std::chrono::milliseconds(ms), [&] {
-            size_t n = 0;
-            for (const auto& m : m_msgs) n += m.Name() == name;
-            return n >= count;
-        });
+        return m_cv.wait_for(g, std::chrono::milliseconds(ms),
+                             [&] { return m_counts.count(name) && m_counts.at(name) >= count; });
     }
     std::vector<kora::cMsg> All() const {
         std::lock_guard<std::mutex> g(m_lock);
         return m_msgs;
-    }
-    void Clear() {
-        std::lock_guard<std::mutex> g(m_lock);
-        m_msgs.clear();
     }
 
   private:
     mutable std::mutex m_lock;
     mutable std::condition_variable m_cv;
     std::vector<kora::cMsg> m_msgs;
-};
-
-// Records every message and claims it.
-class RecordingSink : public kora::cMessageSink {
-  public:
-    RecordingSink(kora::cService* service, const std::string& name) : cMessageSink(service, name) {
-        service->RegisterMessageSink(this);
-    }
-    ~RecordingSink() override { Service()->UnRegisterMessageSink(this); }
-    bool ProcessMsg(kora::cMsg& msg) override {
-        journal.Add(msg);
-        return true;
-    }
-    Journal journal;
+    std::map<std::string, size_t> m_counts;
 };
 
 // A client that records its connect and close messages and everything its
@@ -103,7 +78,8 @@ inline kora::s_string* NewString(const std::string& text) {
     return kora::New<kora::s_string>(text);
 }
 
-// The serving side of the tests: echoes, pushes, reports peers and defers.
+// The serving side of the tests: records every message, echoes, pushes and
+// defers. Claims only the names it knows.
 class EchoServer : public kora::cMessageSink {
   public:
     explicit EchoServer(kora::cService* service)
@@ -117,94 +93,51 @@ class EchoServer : public kora::cMessageSink {
         journal.Add(msg);
         const std::string& name = msg.Name();
         kora::cChannel* ch = msg.Channel();
-        if (name == kHello) {
-            std::lock_guard<std::mutex> g(m_lock);
-            m_peers[ch] = kora::Ref<kora::cChannel>::Share(ch);
-            return true;
-        }
-        if (name == kora::kChannelClosedMsg) {
-            std::map<kora::cChannel*, kora::Ref<kora::cChannel>> others;
-            {
-                std::lock_guard<std::mutex> g(m_lock);
-                m_peers.erase(ch);
-                others = m_peers;
-            }
-            for (const auto& peer : others) {
-                kora::cMsg note(kPeerClosed);
-                note.AssignObject(NewString(ch->PeerInfo().Identity));
-                peer.second->Send(note);
-            }
-            return true;
-        }
+        kora::cMsg reply(kEchoResp);
         if (name == kEcho || name == kEchoThenPush) {
-            kora::cMsg reply(kEchoResp);
             reply.ShareObject(msg.GetPayload());
             ch->Send(reply);
             if (name == kEchoThenPush) {
                 kora::cMsg push(kPush);
                 ch->Send(push);
             }
-            return true;
-        }
-        if (name == kWho) {
-            kora::s_peerinfo info = ch->PeerInfo();
-            auto* map = kora::New<kora::s_map_string_string>();
-            map->SetAt("identity", info.Identity);
-            map->SetAt("process", info.ProcessName);
-            map->SetAt("pid", std::to_string(unsigned(info.Pid)));
-            map->SetAt("uid", std::to_string(unsigned(info.Uid)));
-            kora::cMsg reply(kWhoResp);
-            reply.AssignObject(map);
-            ch->Send(reply);
-            return true;
-        }
-        if (name == kFakeEvents) {
+        } else if (name == kFakeEvents) {
             // Names of the client's own connection events, sent as if they were news.
             for (const char* fake : {kOnClose, kOnConnect}) {
                 kora::cMsg m(fake);
                 ch->Send(m);
             }
-            kora::cMsg done(kEchoResp);
-            ch->Send(done);
-            return true;
-        }
-        if (name == kTyped) {
-            // Takes only a string: another payload class is not even recreated.
-            const kora::s_string* text = msg.GetObject<kora::s_string>();
-            kora::cMsg reply(kEchoResp);
-            reply.AssignObject(NewString(text ? "string" : "none"));
             ch->Send(reply);
-            return true;
-        }
-        if (name == kDefer) {
+        } else if (name == kTyped) {
+            // Takes only a string: another payload class is not even recreated.
+            reply.AssignObject(NewString(msg.GetObject<kora::s_string>() ? "string" : "none"));
+            ch->Send(reply);
+        } else if (name == kDefer) {
             // Answered later, outside this handler: such answers carry no request id.
             std::lock_guard<std::mutex> g(m_lock);
             m_deferred.emplace_back(kora::Ref<kora::cChannel>::Share(ch), msg);
-            if (m_deferred.size() == deferBatch) m_timer.StartMs(5, kDeferFire);
-            return true;
-        }
-        if (name == kDeferFire) {
+            if (m_deferred.size() == 2) m_timer.StartMs(5, kDeferFire);
+        } else if (name == kDeferFire) {
             std::vector<std::pair<kora::Ref<kora::cChannel>, kora::cMsg>> batch;
             {
                 std::lock_guard<std::mutex> g(m_lock);
                 batch.swap(m_deferred);
             }
             for (auto& d : batch) {
-                kora::cMsg reply(kEchoResp);
-                reply.ShareObject(d.second.GetPayload());
-                d.first->Send(reply);
+                kora::cMsg answer(kEchoResp);
+                answer.ShareObject(d.second.GetPayload());
+                d.first->Send(answer);
             }
-            return true;
+        } else {
+            return name == kIgnore || name == kHello || name == kora::kChannelClosedMsg;
         }
-        return name == kIgnore;
+        return true;
     }
 
     Journal journal;
-    size_t deferBatch = 2;
 
   private:
     std::mutex m_lock;
-    std::map<kora::cChannel*, kora::Ref<kora::cChannel>> m_peers;
     std::vector<std::pair<kora::Ref<kora::cChannel>, kora::cMsg>> m_deferred;
     kora::cTimer m_timer;
 };
