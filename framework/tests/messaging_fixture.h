@@ -124,13 +124,8 @@ inline bool WriteAll(int fd, const Bytes& bytes) {
     return true;
 }
 
-// True when the peer closes the connection within the time (what it sends first is skipped).
-inline bool ClosedByPeer(int fd, int ms = 5000) {
-    char buf[4096];
-    for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, ms) > 0;)
-        if (::read(fd, buf, sizeof buf) <= 0) return true;
-    return false;
-}
+// What ReadFrames gives last when the peer closed the connection.
+constexpr char kClosed[] = "<closed>";
 
 // Reads frames until `most` arrived, the peer closed the connection or nothing
 // arrived for `ms`; returns the name and text of each that parsed.
@@ -140,7 +135,10 @@ inline std::vector<std::string> ReadFrames(int fd, int ms = 5000, size_t most = 
     char buf[4096];
     for (pollfd p{fd, POLLIN, 0}; got.size() < most && ::poll(&p, 1, ms) > 0;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0) break;
+        if (n <= 0) {
+            got.push_back(kClosed);
+            break;
+        }
         in.insert(in.end(), buf, buf + n);
         while (in.size() >= 4) {
             const uint32_t len = in[0] | in[1] << 8 | in[2] << 16 | uint32_t(in[3]) << 24;
