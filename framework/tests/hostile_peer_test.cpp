@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <future>
 
 #include "messaging_fixture.h"
 
@@ -217,35 +216,20 @@ TEST_F(Messaging, AFrameNotCompletedInTimeClosesItsConnection) {
     }
 }
 
-// Holds the delivery of everything behind a message named kBlock until opened.
-class GateSink : public kora::cMessageSink {
-  public:
-    static constexpr char kBlock[] = "TEST::BLOCK";
-    explicit GateSink(kora::cService* s) : cMessageSink(s, "gate") { s->RegisterMessageSink(this); }
-    ~GateSink() override { Service()->UnRegisterMessageSink(this); }
-    bool ProcessMsg(kora::cMsg& msg) override {
-        if (msg.Name() != kBlock) return false;
-        opened.wait();
-        return true;
-    }
-    std::promise<void> open;
-    std::shared_future<void> opened = open.get_future().share();
-};
-
 TEST_F(Messaging, AFloodIsHeldInTheSocketNotInMemoryAndNothingIsLost) {
     kora::cServiceLimits limits;
     limits.maxQueuedMessages = 64;
     ASSERT_TRUE(Serve(limits));
-    GateSink gate(server.get());
-
     constexpr size_t kFlood = 20000;
-    Bytes flood = Join({Hello("flood"), Frame(Body(2, GateSink::kBlock, nullptr, 0))});
+    Bytes flood = Hello("flood");
     for (size_t i = 0; i < kFlood; ++i) {
-        Bytes one = Frame(Body(uint32_t(i + 3), kIgnore, nullptr, 0));
+        Bytes one = Frame(Body(uint32_t(i + 2), kIgnore, nullptr, 0));
         flood.insert(flood.end(), one.begin(), one.end());
     }
     int fd = ConnectRaw(server->SocketPath());
-    // The writer blocks once the server stops reading: that is the back-pressure.
+    // Delivery waits while the lock is held; the writer blocks once the server
+    // stops reading: that is the back-pressure.
+    kora::cDispatchLock held = server->LockDispatch();
     std::thread writer([&] { WriteAll(fd, flood); });
     size_t most = 0;
     for (int i = 0; i < 40; ++i) {
@@ -254,7 +238,7 @@ TEST_F(Messaging, AFloodIsHeldInTheSocketNotInMemoryAndNothingIsLost) {
     }
     EXPECT_LE(most, limits.maxQueuedMessages + 1);
     EXPECT_GE(most, limits.maxQueuedMessages / 2);
-    gate.open.set_value();
+    held.Unlock();
     writer.join();
     EXPECT_TRUE(echo->journal.WaitFor(kIgnore, kFlood))
         << echo->journal.Count(kIgnore) << " of " << kFlood;
@@ -418,25 +402,35 @@ TEST_F(Messaging, DamagedInputClosesOnlyThatConnectionAfterAnsweringWhatCameBefo
 
 TEST_F(Messaging, CredentialsComeFromTheKernelNotFromTheAnnouncement) {
     ASSERT_TRUE(Serve());
-    int fd = ConnectRaw(server->SocketPath());
-    ASSERT_TRUE(WriteAll(fd, Join({Hello("forger"), StringFrame(kEcho, "x")})));  // claims pid 1
-    ASSERT_EQ(ReadFrames(fd, 5000, 1).size(), 1u);
+    const Bytes hello = Join({Hello("forger"), StringFrame(kEcho, "x")});  // claims pid 1
+    const sockaddr_un addr = Address(server->SocketPath());
+    // Another process announces itself, then waits to be killed.
+    const pid_t pid = ::fork();
+    if (pid == 0) {  // only async-signal-safe calls
+        int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0 &&
+            ::write(fd, hello.data(), hello.size()) == ssize_t(hello.size()))
+            ::pause();
+        ::_exit(1);
+    }
+    ASSERT_GT(pid, 0);
+    Track(pid);
+    ASSERT_TRUE(echo->journal.WaitFor(kEcho, 1));
     kora::Ref<kora::cChannel> ch;
     for (const auto& m : echo->journal.All())
-        if (m.Name() == kHello && m.Channel()->PeerInfo().Identity == "forger")
-            ch = kora::Ref<kora::cChannel>::Share(m.Channel());
+        if (m.Name() == kEcho) ch = kora::Ref<kora::cChannel>::Share(m.Channel());
     ASSERT_TRUE(ch);
+    EXPECT_EQ(ch->PeerInfo().Identity, "forger");
     const kora::cPeerCredentials& who = ch->Credentials();
     EXPECT_TRUE(who.known);
-    EXPECT_EQ(who.pid, uint32_t(::getpid()));
+    EXPECT_EQ(who.pid, uint32_t(pid));
     EXPECT_EQ(who.uid, ::getuid());
-    EXPECT_EQ(ch->PeerInfo().Pid, uint32_t(::getpid()));
+    EXPECT_EQ(ch->PeerInfo().Pid, uint32_t(pid));
     std::vector<gid_t> groups(size_t(::getgroups(0, nullptr)));
     groups.resize(size_t(::getgroups(int(groups.size()), groups.data())));
     groups.push_back(::getgid());
     for (gid_t g : groups) EXPECT_TRUE(who.InGroup(g)) << g;
     EXPECT_FALSE(who.InGroup(0xFFFFFFF0u));
-    ::close(fd);
 }
 
 }  // namespace
