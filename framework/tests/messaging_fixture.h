@@ -38,7 +38,6 @@ constexpr char kEchoResp[] = "TEST::ECHO-RESP";
 constexpr char kEchoThenPush[] = "TEST::ECHO-THEN-PUSH";
 constexpr char kPush[] = "TEST::PUSH";
 constexpr char kDefer[] = "TEST::DEFER";
-constexpr char kDeferFire[] = "TEST::DEFER-FIRE";
 constexpr char kIgnore[] = "TEST::IGNORE";
 constexpr char kFakeEvents[] = "TEST::FAKE-EVENTS";
 constexpr char kTyped[] = "TEST::TYPED";
@@ -100,8 +99,7 @@ inline kora::s_string* NewString(const std::string& text) {
 // defers. Claims only the names it knows.
 class EchoServer : public kora::cMessageSink {
   public:
-    explicit EchoServer(kora::cService* service)
-        : cMessageSink(service, "echoServer"), m_timer(service, false, this) {
+    explicit EchoServer(kora::cService* service) : cMessageSink(service, "echoServer") {
         service->RegisterMessageSink(this);
     }
     // Unregisters before the members go, so no delivery sees them half destroyed.
@@ -131,21 +129,9 @@ class EchoServer : public kora::cMessageSink {
             reply.AssignObject(NewString(msg.GetObject<kora::s_string>() ? "string" : "none"));
             ch->Send(reply);
         } else if (name == kDefer) {
-            // Answered later, outside this handler: such answers carry no request id.
-            std::lock_guard<std::mutex> g(m_lock);
+            // Answered later, outside any handler: such answers carry no request id.
             m_deferred.emplace_back(kora::Ref<kora::cChannel>::Share(ch), msg);
-            if (m_deferred.size() == 2) m_timer.StartMs(5, kDeferFire);
-        } else if (name == kDeferFire) {
-            std::vector<std::pair<kora::Ref<kora::cChannel>, kora::cMsg>> batch;
-            {
-                std::lock_guard<std::mutex> g(m_lock);
-                batch.swap(m_deferred);
-            }
-            for (auto& d : batch) {
-                kora::cMsg answer(kEchoResp);
-                answer.ShareObject(d.second.GetPayload());
-                d.first->Send(answer);
-            }
+            if (m_deferred.size() == 2) Service()->RunOnDelivery([this] { AnswerDeferred(); });
         } else {
             return name == kIgnore || name == kHello || name == kora::kChannelClosedMsg;
         }
@@ -155,9 +141,16 @@ class EchoServer : public kora::cMessageSink {
     Journal journal;
 
   private:
-    std::mutex m_lock;
+    void AnswerDeferred() {
+        for (auto& d : m_deferred) {
+            kora::cMsg answer(kEchoResp);
+            answer.ShareObject(d.second.GetPayload());
+            d.first->Send(answer);
+        }
+        m_deferred.clear();
+    }
+    // Touched on the delivery thread only.
     std::vector<std::pair<kora::Ref<kora::cChannel>, kora::cMsg>> m_deferred;
-    kora::cTimer m_timer;
 };
 
 inline bool WaitUntil(const std::function<bool()>& cond, int ms = 5000) {
