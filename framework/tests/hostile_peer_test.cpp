@@ -307,8 +307,7 @@ TEST_F(Messaging, NamesOnlyTheFrameworkOrTheClientProduceAreDroppedFromPeers) {
 }
 
 // A payload that counts how often it was read from the wire.
-class Counted : public kora::ISerialize {
-  public:
+struct Counted : kora::ISerialize {
     static std::atomic<int> reads;
     unsigned Version() const override { return 1; }
     std::string TypeName() const override { return "TestCounted"; }

@@ -59,8 +59,7 @@ TEST_F(Messaging, DeferredAnswersGoToTheOldestWaiter) {
 }
 
 // A payload class nobody registered with the factory.
-class Unregistered : public kora::ISerialize {
-  public:
+struct Unregistered : kora::ISerialize {
     std::string TypeName() const override { return "Unregistered"; }
     bool Serialize(kora::cSerializeBuffer&) const override { return true; }
     int Deserialize(kora::cSerializeBuffer&) override { return 1; }
@@ -140,8 +139,7 @@ TEST_F(Messaging, PeersThatVanishOrStopReadingAreDisconnectedAndReported) {
 }
 
 // Sends a request from its connect handler, as a client registering on connect does.
-class EagerClient : public TestClient {
-  public:
+struct EagerClient : TestClient {
     using TestClient::TestClient;
     bool DispatchMessage(kora::cMsg& msg) override {
         if (msg.Name() == kOnConnect) {

@@ -303,8 +303,7 @@ struct Mixin {
 
 // A test object whose counted base is not the first base of the class, so the
 // counted subobject does not start at the allocation's address.
-class Mixed : public Mixin, public kora::ISerialize {
-  public:
+struct Mixed : Mixin, kora::ISerialize {
     bool Serialize(kora::cSerializeBuffer&) const override { return true; }
     int Deserialize(kora::cSerializeBuffer&) override { return 1; }
     std::string ToString(const std::string&) const override { return "Mixed"; }

@@ -18,24 +18,6 @@
 
 namespace {
 
-// Sets TZ for the life of the object and restores the previous value after.
-class ScopedTZ {
-  public:
-    explicit ScopedTZ(const char* tz) : m_had(getenv("TZ") != nullptr) {
-        if (m_had) m_old = getenv("TZ");
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~ScopedTZ() {
-        m_had ? setenv("TZ", m_old.c_str(), 1) : unsetenv("TZ");
-        tzset();
-    }
-
-  private:
-    bool m_had;
-    std::string m_old;
-};
-
 // A private directory, removed with everything in it at the end of the test.
 struct TempDir {
     TempDir() {
@@ -92,14 +74,19 @@ TEST(Time, TextFormsInTheLocalZone) {
         {"UTC-2", 0, "1970-01-01T02:00:00+02:00", "1970-01-01", "02:00:00"},
         {"<-0330>3:30", 0, "1969-12-31T20:30:00-03:30", "1969-12-31", "20:30:00"},
     };
+    const char* had = getenv("TZ");
+    const std::string saved = had ? had : "";
     for (const auto& c : cases) {
-        ScopedTZ tz(c.tz);
+        setenv("TZ", c.tz, 1);
+        tzset();
         const kora::cTime t = Seconds(c.seconds);
         EXPECT_EQ(t.ToISO8601String(), c.iso) << c.tz;
         EXPECT_EQ(t.ToString(""), c.iso) << c.tz;
         EXPECT_EQ(t.ToDateString(), c.date) << c.tz;
         EXPECT_EQ(t.ToTimeString(), c.time) << c.tz;
     }
+    had ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
+    tzset();
 }
 
 // ---- s_socket_addr ----
