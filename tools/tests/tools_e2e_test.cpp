@@ -36,15 +36,7 @@ class LibClient : public IDataClient {
         client.reset();
         service.Stop();
     }
-    bool WaitConnected() {
-        std::unique_lock<std::mutex> guard(lock);
-        return changed.wait_for(guard, std::chrono::seconds(10), [this] { return connected; });
-    }
-    void OnDataConnect(cDataClient*) override {
-        std::lock_guard<std::mutex> guard(lock);
-        connected = true;
-        changed.notify_all();
-    }
+    void OnDataConnect(cDataClient*) override { connected = true; }
     void OnDataClose(cDataClient*) override {}
     void OnCollectionSynced(cDataClient*, cDBCollection*) override {}
     void OnRebootNotification(cDataClient*) override {}
@@ -56,9 +48,7 @@ class LibClient : public IDataClient {
     std::function<void()> onDump;
     kora::cService service;
     std::unique_ptr<cDataClient> client;
-    std::mutex lock;
-    std::condition_variable changed;
-    bool connected = false;
+    std::atomic<bool> connected{false};
 };
 
 class ToolsE2E : public ::testing::Test {
@@ -82,11 +72,6 @@ class ToolsE2E : public ::testing::Test {
         server.reset(new Child(args));
         ASSERT_TRUE(server->WaitForLine("tesseld: serving")) << server->out << server->err;
     }
-    int Kill() {
-        int code = server->Stop(SIGKILL);
-        server.reset();
-        return code;
-    }
     RunResult Ctl(std::vector<std::string> args, const std::string& input = "",
                   uid_t uid = uid_t(-1)) {
         args.insert(args.begin(), TESSELCTL);
@@ -98,18 +83,8 @@ class ToolsE2E : public ::testing::Test {
         ParseJson(Ctl({"--show-secrets", "get", path}).out, document);
         return document["Data"][key];
     }
-    // The configuration items of an export, by path.
-    std::map<std::string, Json::Value> Exported() {
-        std::map<std::string, Json::Value> items;
-        const std::string file = dir / "export.json";
-        EXPECT_EQ(Ctl({"config", "export", file}).code, 0);
-        const Json::Value root = ReadDocumentFile(file);
-        for (const auto& item : root["Items"])
-            items[item["Directory"].asString() + item["Name"].asString()] = item;
-        return items;
-    }
     // Polls (bounded) until `done` holds.
-    static bool Eventually(const std::function<bool()>& done) {
+    bool Eventually(const std::function<bool()>& done) {
         for (int i = 0; i < 200 && !done(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         return done();
@@ -209,7 +184,7 @@ TEST_F(ToolsE2E, AnsweredWritesSurviveSigkill) {
     std::atomic<bool> lost{false};
     {
         LibClient lib;
-        ASSERT_TRUE(lib.WaitConnected());
+        ASSERT_TRUE(Eventually([&] { return lib.connected.load(); }));
         std::thread writer([&] {
             for (int i = 0; i < 5000 && !lost; ++i) {
                 auto unit = MakeItem("LogUnitObject", "/Log/Units/", "w" + std::to_string(i),
@@ -227,17 +202,21 @@ TEST_F(ToolsE2E, AnsweredWritesSurviveSigkill) {
             std::lock_guard<std::mutex> guard(lock);
             return answered.size() >= 200;
         });
-        Kill();
+        server.reset();  // killed
         lost = true;
         writer.join();
     }
     ASSERT_GE(answered.size(), 200u);
     Start();
-    auto items = Exported();
+    ASSERT_EQ(Ctl({"config", "export", dir / "export.json"}).code, 0);
+    const Json::Value root = ReadDocumentFile(dir / "export.json");
+    std::map<std::string, int> depths;
+    for (const auto& item : root["Items"])
+        depths[item["Name"].asString()] = item["Data"]["Depth"].asInt();
     for (int i : answered) {
-        const std::string path = "/Log/Units/w" + std::to_string(i);
-        ASSERT_TRUE(items.count(path)) << path << " was answered 1 but is gone";
-        EXPECT_EQ(items[path]["Data"]["Depth"], i);
+        const std::string name = "w" + std::to_string(i);
+        ASSERT_TRUE(depths.count(name)) << name << " was answered 1 but is gone";
+        EXPECT_EQ(depths[name], i);
     }
 }
 
@@ -253,7 +232,7 @@ TEST_F(ToolsE2E, UnconfirmedImportFallsBackAlsoAcrossARestart) {
         ASSERT_EQ(Ctl({"config", "import", file, "--fallback"}).code, 0);
         EXPECT_EQ(Member(kSsh, "Enabled"), true);
         if (restart) {
-            Kill();
+            server.reset();  // killed
             Start({"--fallback-timeout", "3"});
         }
         EXPECT_TRUE(Eventually([&] { return Member(kSsh, "Enabled") == false; }));
@@ -279,7 +258,7 @@ TEST_F(ToolsE2E, WatchPrintsChangesAsTheyAreSynced) {
 TEST_F(ToolsE2E, SnapshotFollowsTheClientsDump) {
     Start();
     LibClient lib;
-    ASSERT_TRUE(lib.WaitConnected());
+    ASSERT_TRUE(Eventually([&] { return lib.connected.load(); }));
     lib.onDump = [&] {
         auto status = MakeItem("LogUnitObject", "/Status/Test/", "Dumped");
         lib.client->SetItem(status.get(), true);
