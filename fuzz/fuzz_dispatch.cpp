@@ -35,10 +35,6 @@ class Sender : public kora::cServiceClient {
     }
     ~Sender() override { Service()->UnRegisterMessageSink(this); }
     bool DispatchMessage(kora::cMsg&) override { return true; }
-    bool WaitUp() {
-        for (int i = 0; i < 2000 && !IsConnected(); ++i) ::usleep(1000);
-        return IsConnected();
-    }
 };
 
 // The serving side the data client talks to: answers what the client needs
@@ -112,8 +108,10 @@ struct World {
         client = std::make_unique<tessel::cDataClient>(&clientService, &events, 0, "fuzz-fake");
         ok = serverService.ServeInProcess() && fakeService.ServeInProcess() &&
              serverService.Start() && probeService.Start() && fakeService.Start() &&
-             clientService.Start() && probe->Start() && probe->WaitUp() && client->Start();
-        for (int i = 0; ok && i < 2000 && !client->IsConnected(); ++i) ::usleep(1000);
+             clientService.Start() && probe->Start() && client->Start();
+        for (int i = 0; ok && i < 2000 && !(probe->IsConnected() && client->IsConnected()); ++i)
+            ::usleep(1000);
+        ok = ok && probe->IsConnected();
     }
 };
 

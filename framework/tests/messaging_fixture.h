@@ -1,40 +1,161 @@
 // The fixture of the messaging tests: a fresh runtime directory, captured
-// traces, a check that no object outlives the test, the peer process, and raw
-// sockets that speak the frame format by hand.
+// traces, a check that no object outlives the test, an echo service with a
+// client, and raw sockets that speak the frame format by hand.
 #pragma once
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <iterator>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "messaging_helpers.h"
-
-extern char** environ;
+#include "kora/kora.h"
 
 namespace kora_test {
 using Bytes = std::vector<uint8_t>;
 
-inline bool WaitUntil(const std::function<bool()>& cond, int ms = 5000) {
-    for (int waited = 0; waited < ms; ++waited) {
-        if (cond()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+constexpr char kHello[] = "TEST::HELLO";
+constexpr char kOnConnect[] = "TEST::ON-CONNECT";
+constexpr char kOnClose[] = "TEST::ON-CLOSE";
+constexpr char kEcho[] = "TEST::ECHO";
+constexpr char kEchoResp[] = "TEST::ECHO-RESP";
+constexpr char kEchoThenPush[] = "TEST::ECHO-THEN-PUSH";
+constexpr char kPush[] = "TEST::PUSH";
+constexpr char kDefer[] = "TEST::DEFER";
+constexpr char kIgnore[] = "TEST::IGNORE";
+constexpr char kFakeEvents[] = "TEST::FAKE-EVENTS";
+constexpr char kTyped[] = "TEST::TYPED";
+
+// Messages seen, counted by name, with a wait for a count of one name.
+class Journal {
+  public:
+    void Add(const kora::cMsg& msg) {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_msgs.push_back(msg);
+        ++m_counts[msg.Name()];
+        m_cv.notify_all();
     }
+    size_t Count(const std::string& name) const {
+        std::lock_guard<std::mutex> g(m_lock);
+        return m_counts.count(name) ? m_counts.at(name) : 0;
+    }
+    bool WaitFor(const std::string& name, size_t count, int ms = 5000) const {
+        std::unique_lock<std::mutex> g(m_lock);
+        return m_cv.wait_for(g, std::chrono::milliseconds(ms),
+                             [&] { return m_counts.count(name) && m_counts.at(name) >= count; });
+    }
+    std::vector<kora::cMsg> All() const {
+        std::lock_guard<std::mutex> g(m_lock);
+        return m_msgs;
+    }
+
+  private:
+    mutable std::mutex m_lock;
+    mutable std::condition_variable m_cv;
+    std::vector<kora::cMsg> m_msgs;
+    std::map<std::string, size_t> m_counts;
+};
+
+// A client that records its connect and close messages and everything its
+// connection brings.
+class TestClient : public kora::cServiceClient {
+  public:
+    TestClient(kora::cService* service, const std::string& target, const std::string& identity)
+        : cServiceClient(service, "testClient", target, kOnConnect, kOnClose, kHello) {
+        kora::s_peerinfo info;
+        info.Identity = identity;
+        SetPeerinfoToBeSent(info);
+        service->RegisterMessageSink(this);
+    }
+    ~TestClient() override { Service()->UnRegisterMessageSink(this); }
+    bool DispatchMessage(kora::cMsg& msg) override {
+        journal.Add(msg);
+        return true;
+    }
+    Journal journal;
+};
+
+inline kora::s_string* NewString(const std::string& text) {
+    return kora::New<kora::s_string>(text);
+}
+
+// The serving side of the tests: records every message, echoes, pushes and
+// defers. Claims only the names it knows.
+class EchoServer : public kora::cMessageSink {
+  public:
+    explicit EchoServer(kora::cService* service) : cMessageSink(service, "echoServer") {
+        service->RegisterMessageSink(this);
+    }
+    // Unregisters before the members go, so no delivery sees them half destroyed.
+    ~EchoServer() override { Service()->UnRegisterMessageSink(this); }
+
+    bool ProcessMsg(kora::cMsg& msg) override {
+        journal.Add(msg);
+        const std::string& name = msg.Name();
+        kora::cChannel* ch = msg.Channel();
+        kora::cMsg reply(kEchoResp);
+        if (name == kEcho || name == kEchoThenPush) {
+            reply.ShareObject(msg.GetPayload());
+            ch->Send(reply);
+            if (name == kEchoThenPush) {
+                kora::cMsg push(kPush);
+                ch->Send(push);
+            }
+        } else if (name == kFakeEvents) {
+            // Names of the client's own connection events, sent as if they were news.
+            for (const char* fake : {kOnClose, kOnConnect}) {
+                kora::cMsg m(fake);
+                ch->Send(m);
+            }
+            ch->Send(reply);
+        } else if (name == kTyped) {
+            // Takes only a string: another payload class is not even recreated.
+            reply.AssignObject(NewString(msg.GetObject<kora::s_string>() ? "string" : "none"));
+            ch->Send(reply);
+        } else if (name == kDefer) {
+            // Answered later, outside any handler: such answers carry no request id.
+            m_deferred.emplace_back(kora::Ref<kora::cChannel>::Share(ch), msg);
+            if (m_deferred.size() == 2) Service()->RunOnDelivery([this] { AnswerDeferred(); });
+        } else {
+            return name == kIgnore || name == kHello || name == kora::kChannelClosedMsg;
+        }
+        return true;
+    }
+
+    Journal journal;
+
+  private:
+    void AnswerDeferred() {
+        for (auto& d : m_deferred) {
+            kora::cMsg answer(kEchoResp);
+            answer.ShareObject(d.second.GetPayload());
+            d.first->Send(answer);
+        }
+        m_deferred.clear();
+    }
+    // Touched on the delivery thread only.
+    std::vector<std::pair<kora::Ref<kora::cChannel>, kora::cMsg>> m_deferred;
+};
+
+inline bool WaitUntil(const std::function<bool()>& cond, int ms = 5000) {
+    for (int waited = 0; waited < ms && !cond(); ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return cond();
 }
 
@@ -44,11 +165,10 @@ inline std::string Text(const kora::cMsg& msg) {
 }
 
 // Sends a string to the echo service and checks that the same string came back.
-inline bool EchoRoundTrip(kora::cServiceClient& client, const std::string& text,
-                          unsigned timeoutMs = 5000) {
+inline bool EchoRoundTrip(kora::cServiceClient& client, const std::string& text) {
     kora::cMsg req(kEcho), reply;
     req.AssignObject(NewString(text));
-    return client.SendSync(req, reply, timeoutMs, kEchoResp) && Text(reply) == text;
+    return client.SendSync(req, reply, 5000, kEchoResp) && Text(reply) == text;
 }
 
 // Starts the client's service and the client, and waits for its connection.
@@ -79,6 +199,12 @@ inline Bytes Frame(const Bytes& body, int64_t claimed = -1) {
     return out;
 }
 
+// A frame with a string payload.
+inline Bytes StringFrame(const std::string& name, const std::string& text, uint32_t id = 2) {
+    kora::s_string s(text);
+    return Frame(Body(id, name, &s, 1));
+}
+
 inline Bytes Hello(const std::string& identity) {
     kora::s_peerinfo info;
     info.Identity = identity;
@@ -92,11 +218,17 @@ inline Bytes Join(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-inline int ConnectRaw(const std::string& path) {
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+inline sockaddr_un Address(const std::string& path) {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    return addr;
+}
+
+// Connects a new socket, or `fd` when given, to the path.
+inline int ConnectRaw(const std::string& path, int fd = -1) {
+    if (fd < 0) fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr = Address(path);
     if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         ::close(fd);
         return -1;
@@ -114,49 +246,34 @@ inline bool WriteAll(int fd, const Bytes& bytes) {
     return true;
 }
 
-// True when the peer closes the connection within the time (what it sends first is skipped).
-inline bool ClosedByPeer(int fd, int ms = 5000) {
-    char buf[4096];
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, ms) <= 0) return false;
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0) return true;
-    }
-}
+// What ReadFrames gives last when the peer closed the connection.
+constexpr char kClosed[] = "<closed>";
 
 // Reads frames until `most` arrived, the peer closed the connection or nothing
-// arrived for `ms`; returns what parsed.
-inline std::vector<kora::cMsg> ReadFrames(int fd, int ms = 5000, size_t most = SIZE_MAX) {
-    std::vector<kora::cMsg> got;
+// arrived for `ms`; returns the name and text of each that parsed.
+inline std::vector<std::string> ReadFrames(int fd, int ms = 5000, size_t most = SIZE_MAX) {
+    std::vector<std::string> got;
     Bytes in;
     char buf[4096];
-    while (got.size() < most) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, ms) <= 0) break;
+    for (pollfd p{fd, POLLIN, 0}; got.size() < most && ::poll(&p, 1, ms) > 0;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0) break;
+        if (n <= 0) {
+            got.push_back(kClosed);
+            break;
+        }
         in.insert(in.end(), buf, buf + n);
         while (in.size() >= 4) {
             const uint32_t len = in[0] | in[1] << 8 | in[2] << 16 | uint32_t(in[3]) << 24;
             if (in.size() < 4 + size_t(len)) break;
             kora::cMsg msg;
             std::string error;
-            if (kora::cFrame::Decode(in.data() + 4, len, msg, error)) got.push_back(msg);
+            if (kora::cFrame::Decode(in.data() + 4, len, msg, error))
+                got.push_back(msg.Name() + " " + Text(msg));
             in.erase(in.begin(), in.begin() + 4 + len);
         }
     }
     return got;
 }
-
-// A payload class nobody registered with the factory.
-class Unregistered : public kora::ISerialize {
-  public:
-    std::string TypeName() const override { return "Unregistered"; }
-    bool Serialize(kora::cSerializeBuffer&) const override { return true; }
-    int Deserialize(kora::cSerializeBuffer&) override { return 1; }
-    std::string ToString(const std::string&) const override { return "Unregistered"; }
-};
 
 class Messaging : public ::testing::Test {
   protected:
@@ -168,88 +285,61 @@ class Messaging : public ::testing::Test {
         m_live = kora::GC::LiveCount();
         kora::cTracepoint::SetHandler([this](const kora::cTraceRecord& r) {
             std::lock_guard<std::mutex> g(m_traceLock);
-            m_traces.push_back(r);
+            m_traces.push_back(r.text);
         });
     }
 
     void TearDown() override {
-        while (!m_pids.empty()) Kill(m_pids.back());
+        client.reset();
+        clientSvc.reset();
+        echo.reset();
+        server.reset();
+        for (pid_t pid : m_pids) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
         kora::cTracepoint::SetHandler(nullptr);
         EXPECT_EQ(kora::GC::LiveCount(), m_live) << "objects outlived their services";
         std::error_code ec;
         std::filesystem::remove_all(m_dir, ec);
     }
 
-    // Starts the peer process and waits for its line `expect` on its output.
-    pid_t Spawn(const std::vector<std::string>& args, const std::string& expect) {
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0) return -1;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        std::vector<std::string> all{KORA_MSG_PEER};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        pid_t pid = -1;
-        int rc = posix_spawn(&pid, KORA_MSG_PEER, &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        if (rc != 0) {
-            ::close(out[0]);
-            return -1;
-        }
-        m_pids.push_back(pid);
-        std::string seen;
-        char buf[256];
-        while (seen.find(expect + "\n") == std::string::npos) {
-            pollfd p{out[0], POLLIN, 0};
-            ssize_t n = ::poll(&p, 1, 10000) > 0 ? ::read(out[0], buf, sizeof buf) : 0;
-            if (n <= 0) {
-                pid = -1;
-                break;
-            }
-            seen.append(buf, size_t(n));
-        }
-        ::close(out[0]);
-        return pid;
+    // Serves "echo" in this process, over its socket or in process only, and
+    // connects `client` to it (unless `connect` is false).
+    bool Serve(const kora::cServiceLimits& limits = {}, bool inProcess = false,
+               bool connect = true) {
+        server.reset(new kora::cService("echo"));
+        echo.reset(new EchoServer(server.get()));
+        server->SetLimits(limits);
+        if (!(inProcess ? server->ServeInProcess() : server->Serve()) || !server->Start())
+            return false;
+        if (!connect) return true;
+        clientSvc.reset(new kora::cService("client"));
+        client.reset(new TestClient(clientSvc.get(), "echo", "good"));
+        return Up(*clientSvc, *client);
     }
 
-    void Kill(pid_t pid) {
-        auto it = std::find(m_pids.begin(), m_pids.end(), pid);
-        if (it == m_pids.end()) return;
-        m_pids.erase(it);
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-    }
-
-    size_t ErrorTraces() {
-        std::lock_guard<std::mutex> g(m_traceLock);
-        size_t n = 0;
-        for (const auto& r : m_traces) n += r.level == 1 && r.module == "KORA";
-        return n;
-    }
-
-    bool Traced(const std::string& text) { return TraceCount(text) > 0; }
+    // A process the test forked: killed and reaped at the end.
+    void Track(pid_t pid) { m_pids.push_back(pid); }
 
     size_t TraceCount(const std::string& text) {
         std::lock_guard<std::mutex> g(m_traceLock);
-        size_t n = 0;
-        for (const auto& r : m_traces) n += r.text.find(text) != std::string::npos;
-        return n;
+        return size_t(std::count_if(m_traces.begin(), m_traces.end(), [&](const std::string& t) {
+            return t.find(text) != std::string::npos;
+        }));
     }
-
-    // A child the test forked itself; killed and reaped at the end.
-    void Track(pid_t pid) { m_pids.push_back(pid); }
+    bool Traced(const std::string& text) { return TraceCount(text) > 0; }
 
     std::string m_dir;
+    std::unique_ptr<kora::cService> server, clientSvc;
+    std::unique_ptr<EchoServer> echo;
+    std::unique_ptr<TestClient> client;
 
   private:
     size_t m_live = 0;
     std::vector<pid_t> m_pids;
     std::mutex m_traceLock;
-    std::vector<kora::cTraceRecord> m_traces;
+    std::vector<std::string> m_traces;
 };
 
 }  // namespace kora_test

@@ -68,6 +68,14 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
+// Every proper prefix of a form.
+std::vector<Bytes> Cuts(const Bytes& wire) {
+    std::vector<Bytes> out;
+    for (size_t len = 0; len < wire.size(); ++len)
+        out.emplace_back(wire.begin(), wire.begin() + len);
+    return out;
+}
+
 // The wire form of an s_string: version, u32 length, bytes.
 Bytes Str(const std::string& s, uint32_t length) {
     Bytes out = {1, 0};
@@ -91,78 +99,56 @@ kora::cTime Seconds(int64_t s) {
 
 }  // namespace
 
-TEST(SerializeBuffer, ReadNeverPassesTheEnd) {
-    kora::cSerializeBuffer b;
-    uint32_t v = 0x01020304;
-    b.Write(&v, 4);
-    uint8_t out[8] = {};
-    EXPECT_EQ(b.Read(out, 5), 0);
-    EXPECT_EQ(b.ReadPosition(), 0u);
-    EXPECT_NE(b.Read(out, 4), 0);
-    EXPECT_EQ(b.Read(out, 1), 0);
-    EXPECT_NE(b.Read(out, 0), 0);
-}
-
-// Every scalar, named by its type name: the golden bytes, the read back, a
-// failure at every truncation and on another version, and in both failures
-// the value held is kept.
+// Every scalar: its type name, the golden bytes, the read back into an object
+// the factory makes for the name, a failure at every truncation and on another
+// version, and in both failures the value held is kept.
 TEST(Scalars, WireFormsAreGolden) {
     struct {
         const char* type;
-        std::shared_ptr<kora::ISerialize> value, blank;
+        std::shared_ptr<kora::ISerialize> value;
         Bytes wire;
     } const cases[] = {
-        {"s_bool", Val<kora::s_bool>(true), Val<kora::s_bool>(false), {1, 0, 1}},
-        {"s_int8", Val<kora::s_int8>(-2), Val<kora::s_int8>(0), {1, 0, 0xFE}},
-        {"s_uint8", Val<kora::s_uint8>(0xAB), Val<kora::s_uint8>(0), {1, 0, 0xAB}},
-        {"s_int16", Val<kora::s_int16>(-2), Val<kora::s_int16>(0), {1, 0, 0xFE, 0xFF}},
-        {"s_uint16", Val<kora::s_uint16>(0x1234), Val<kora::s_uint16>(0), {1, 0, 0x34, 0x12}},
-        {"s_int32", Val<kora::s_int32>(-2), Val<kora::s_int32>(0), {1, 0, 0xFE, 0xFF, 0xFF, 0xFF}},
-        {"s_uint32",
-         Val<kora::s_uint32>(0x12345678u),
-         Val<kora::s_uint32>(0),
-         {1, 0, 0x78, 0x56, 0x34, 0x12}},
+        {"s_bool", Val<kora::s_bool>(true), {1, 0, 1}},
+        {"s_int8", Val<kora::s_int8>(-2), {1, 0, 0xFE}},
+        {"s_uint8", Val<kora::s_uint8>(0xAB), {1, 0, 0xAB}},
+        {"s_int16", Val<kora::s_int16>(-2), {1, 0, 0xFE, 0xFF}},
+        {"s_uint16", Val<kora::s_uint16>(0x1234), {1, 0, 0x34, 0x12}},
+        {"s_int32", Val<kora::s_int32>(-2), {1, 0, 0xFE, 0xFF, 0xFF, 0xFF}},
+        {"s_uint32", Val<kora::s_uint32>(0x12345678u), {1, 0, 0x78, 0x56, 0x34, 0x12}},
         {"s_int64",
          Val<kora::s_int64>(std::numeric_limits<int64_t>::min()),
-         Val<kora::s_int64>(0),
          {1, 0, 0, 0, 0, 0, 0, 0, 0, 0x80}},
-        {"s_uint64",
-         Val<kora::s_uint64>(0x0102030405060708ull),
-         Val<kora::s_uint64>(0),
-         {1, 0, 8, 7, 6, 5, 4, 3, 2, 1}},
+        {"s_uint64", Val<kora::s_uint64>(0x0102030405060708ull), {1, 0, 8, 7, 6, 5, 4, 3, 2, 1}},
         {"s_string",
          Val<kora::s_string>(std::string("a\0b\xff", 4)),
-         Val<kora::s_string>(""),
          {1, 0, 4, 0, 0, 0, 'a', 0, 'b', 0xFF}},
         {"cTime",
          Val<kora::cTime>(Seconds(-1)),
-         Val<kora::cTime>(Seconds(0)),
          {1, 0, 0xC0, 0xBD, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
         {"s_socket_addr",
          Val<kora::s_socket_addr>(kora::s_socket_addr("192.168.1.2", 80)),
-         Val<kora::s_socket_addr>(kora::s_socket_addr()),
          {1, 0, 2, 1, 0xA8, 0xC0, 80, 0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.type);
         EXPECT_EQ(c.value->TypeName(), c.type);
         EXPECT_EQ(Wire(*c.value), c.wire);
+        auto back = kora::Ref<kora::ISerialize>::Adopt(kora::cObjectFactory::CreateObject(c.type));
+        ASSERT_TRUE(back);
         kora::cSerializeBuffer in = Buffer(c.wire);
-        EXPECT_EQ(c.blank->Deserialize(in), 1);
+        EXPECT_EQ(back->Deserialize(in), 1);
         EXPECT_EQ(in.Remaining(), 0u);
-        EXPECT_EQ(Wire(*c.blank), c.wire);
+        EXPECT_EQ(Wire(*back), c.wire);
 
-        std::vector<Bytes> refused;
-        for (size_t len = 0; len < c.wire.size(); ++len)
-            refused.emplace_back(c.wire.begin(), c.wire.begin() + len);
+        std::vector<Bytes> refused = Cuts(c.wire);
         for (uint8_t version : {0, 2, 0xFF}) {
             refused.push_back(c.wire);
             refused.back()[0] = version;
         }
         for (const Bytes& r : refused) {
             kora::cSerializeBuffer bad = Buffer(r);
-            EXPECT_EQ(c.blank->Deserialize(bad), 0) << r.size() << " bytes";
-            EXPECT_EQ(Wire(*c.blank), c.wire) << r.size() << " bytes";
+            EXPECT_EQ(back->Deserialize(bad), 0) << r.size() << " bytes";
+            EXPECT_EQ(Wire(*back), c.wire) << r.size() << " bytes";
         }
     }
     kora::s_bool b;
@@ -214,7 +200,6 @@ TEST(Strings, AbsurdLengthPrefixFailsWithoutAllocating) {
 
 TEST(StringMap, BinaryForm) {
     kora::s_map_string_string m;
-    EXPECT_EQ(m.TypeName(), "s_map_string_string");
     EXPECT_EQ(Wire(m), Bytes({1, 0, 1, 0, 0, 0}));
     m.SetAt("b", "2");
     m.SetAt("a", "");
@@ -231,10 +216,9 @@ TEST(StringMap, BinaryForm) {
     EXPECT_EQ(back.ToString(""), "{k=2}");
 
     // Every cut and a count beyond the entries fail, leaving the map empty.
-    std::vector<Bytes> refused = {wire};
-    refused[0][4] = 3;
-    for (size_t len = 0; len < wire.size(); ++len)
-        refused.emplace_back(wire.begin(), wire.begin() + len);
+    std::vector<Bytes> refused = Cuts(wire);
+    refused.push_back(wire);
+    refused.back()[4] = 3;
     for (const Bytes& r : refused) {
         back.SetAt("stale", "x");
         kora::cSerializeBuffer cut = Buffer(r);
@@ -246,8 +230,7 @@ TEST(StringMap, BinaryForm) {
 namespace {
 
 xmlDocPtr Parse(const std::string& text) {
-    return xmlReadMemory(text.data(), static_cast<int>(text.size()), "map.xml", nullptr,
-                         XML_PARSE_NONET);
+    return xmlReadMemory(text.data(), int(text.size()), "map.xml", nullptr, XML_PARSE_NONET);
 }
 
 }  // namespace
@@ -261,13 +244,11 @@ TEST(StringMap, XmlRoundTripThroughText) {
     m.SetAt("lines", "one\ntwo\ttab");
 
     // Written as a new node and below a given parent, dumped as text and parsed again.
-    xmlDocPtr doc = xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"));
-    xmlNode* parent = xmlNewNode(nullptr, reinterpret_cast<const xmlChar*>("parent"));
+    xmlDocPtr doc = xmlNewDoc(BAD_CAST "1.0");
+    xmlNode* parent = xmlNewNode(nullptr, BAD_CAST "parent");
     xmlDocSetRootElement(doc, parent);
     xmlNode* created = nullptr;
     ASSERT_TRUE(m.Serialize(created, "settings"));
-    ASSERT_NE(created, nullptr);
-    EXPECT_STREQ(reinterpret_cast<const char*>(created->name), "settings");
     xmlAddChild(parent, created);
     xmlNode* node = parent;
     ASSERT_TRUE(m.Serialize(node, "appended"));
@@ -295,27 +276,23 @@ TEST(StringMap, BadXmlIsRefusedWithAReason) {
     const std::pair<const char*, const char*> cases[] = {
         {"<m><entry key='a'>1</entry><bogus/></m>", "bogus"},  // a part of the error text
         {"<m><entry>1</entry></m>", "key"},
+        {nullptr, ""},  // no node at all
     };
     for (const auto& c : cases) {
-        xmlDocPtr doc = Parse(c.first);
-        ASSERT_NE(doc, nullptr);
+        xmlDocPtr doc = c.first ? Parse(c.first) : nullptr;
+        xmlNode* node = doc ? xmlDocGetRootElement(doc) : nullptr;
         kora::s_map_string_string m;
         m.SetAt("stale", "x");
         std::string error;
-        xmlNode* node = xmlDocGetRootElement(doc);
         EXPECT_FALSE(m.Deserialize(node, error)) << c.first;
+        EXPECT_FALSE(error.empty());
         EXPECT_NE(error.find(c.second), std::string::npos) << error;
         EXPECT_TRUE(m.empty()) << c.first;
         xmlFreeDoc(doc);
     }
-    kora::s_map_string_string m;
-    std::string error;
-    xmlNode* none = nullptr;
-    EXPECT_FALSE(m.Deserialize(none, error));
-    EXPECT_FALSE(error.empty());
 }
 
-// ---- reference counting ----
+// ---- reference counting and the object factory ----
 
 namespace {
 
@@ -326,8 +303,7 @@ struct Mixin {
 
 // A test object whose counted base is not the first base of the class, so the
 // counted subobject does not start at the allocation's address.
-class Mixed : public Mixin, public kora::ISerialize {
-  public:
+struct Mixed : Mixin, kora::ISerialize {
     bool Serialize(kora::cSerializeBuffer&) const override { return true; }
     int Deserialize(kora::cSerializeBuffer&) override { return 1; }
     std::string ToString(const std::string&) const override { return "Mixed"; }
@@ -337,35 +313,27 @@ struct Throws : kora::s_string {
     Throws() { throw std::runtime_error("no"); }
 };
 
-// A peer announcement with every field set, and its form as the factory
-// writes it: type name, version, fields.
-kora::s_peerinfo Peer() {
-    kora::s_peerinfo info;
-    info.Identity = "admin";
-    info.ProcessName = "webui";
-    info.Pid = 12, info.Uid = 34, info.Gid = 56;
-    return info;
-}
-
-const Bytes kPeerWire = Concat({Str("s_peerinfo"),
-                                {1, 0},
-                                Str("admin"),
-                                Str("webui"),
-                                {1, 0, 12, 0, 0, 0},
-                                {1, 0, 34, 0, 0, 0},
-                                {1, 0, 56, 0, 0, 0}});
-
 }  // namespace
 
-TEST(GarbageCollectable, NewAndReleaseBalanceTheLiveCount) {
+TEST(GarbageCollectable, NewReleaseAndRefBalanceTheLiveCount) {
     const size_t start = kora::GC::LiveCount();
     kora::s_string* s = kora::New<kora::s_string>("x");
     EXPECT_EQ(kora::GC::LiveCount(), start + 1);
-    EXPECT_EQ(s->GetRefCount(), 1);
     EXPECT_EQ(s->AddRef(), 2);
     EXPECT_EQ(kora::s_string(*s).GetRefCount(), 1);  // a copy counts for itself
     EXPECT_EQ(s->Release(), 1);
-    EXPECT_EQ(s->Release(), 0);
+    {
+        auto a = kora::Ref<kora::s_string>::Adopt(s);  // takes the last reference
+        kora::Ref<kora::s_string> b = a, c = std::move(b);
+        EXPECT_FALSE(b);
+        EXPECT_EQ(s->GetRefCount(), 2);
+        c = kora::Ref<kora::s_string>::Share(s);  // the object it holds again
+        EXPECT_EQ(s->GetRefCount(), 2);
+        kora::s_string* out = c.Detach();
+        EXPECT_FALSE(c);
+        EXPECT_EQ(out->Release(), 1);
+        EXPECT_FALSE(kora::Ref<kora::s_string>::Share(nullptr));
+    }
     EXPECT_EQ(kora::GC::LiveCount(), start);
 
     // The counted base need not come first, and a failed construction leaves nothing.
@@ -376,86 +344,44 @@ TEST(GarbageCollectable, NewAndReleaseBalanceTheLiveCount) {
     EXPECT_EQ(kora::GC::LiveCount(), start);
 }
 
-TEST(GarbageCollectable, RefHoldsOneReference) {
-    const size_t start = kora::GC::LiveCount();
-    kora::s_uint8* raw = kora::New<kora::s_uint8>(3);
-    {
-        kora::Ref<kora::s_uint8> a = kora::Ref<kora::s_uint8>::Adopt(raw);
-        EXPECT_EQ(raw->GetRefCount(), 1);
-        kora::Ref<kora::s_uint8> b = a;
-        EXPECT_EQ(raw->GetRefCount(), 2);
-        kora::Ref<kora::s_uint8> c = std::move(b);
-        EXPECT_FALSE(b);
-        EXPECT_EQ(raw->GetRefCount(), 2);
-        kora::Ref<kora::s_uint8> d = kora::Ref<kora::s_uint8>::Share(raw);
-        d = kora::Ref<kora::s_uint8>();
-        EXPECT_EQ(raw->GetRefCount(), 2);
-        kora::s_uint8* out = c.Detach();
-        EXPECT_FALSE(c);
-        EXPECT_EQ(out->Release(), 1);
-        EXPECT_FALSE(kora::Ref<kora::s_uint8>::Share(nullptr));
-    }
-    EXPECT_EQ(kora::GC::LiveCount(), start);
-}
-
-TEST(ISerialize, BaseDefaults) {
-    Mixed m;
-    EXPECT_EQ(m.Version(), 0u);
-    EXPECT_EQ(m.TypeName(), "?");
-    kora::cSerializeBuffer b;
-    m.SerializeVersion(b);
-    EXPECT_EQ(Bytes(b.Data(), b.Data() + b.Size()), Bytes({0, 0}));
-    kora::cSerializeBuffer seven = Buffer({7, 1});
-    EXPECT_EQ(m.DeserializeVersion(seven), 0x107u);
-
-    kora::ISerialize& base = m;  // the XML form is optional
-    xmlNode* node = nullptr;
-    EXPECT_FALSE(base.Serialize(node, "v"));
-    std::string error;
-    EXPECT_FALSE(base.Deserialize(node, error));
-    EXPECT_EQ(error, "Deserialize(xml) not implemented");
-}
-
-// ---- object factory ----
-
-TEST(ObjectFactory, CreatesAndReadsRegisteredTypesOnly) {
+// A peer announcement through the factory: type name, version, fields. Its
+// damaged forms, unknown types and noise give null or an object, and leak nothing.
+TEST(ObjectFactory, ReadsRegisteredTypesOnlyAndDamageLeaksNothing) {
     const auto types = kora::cObjectFactory::RegisteredTypes();
-    for (const char* type : {"s_peerinfo", "s_string", "s_uint64", "s_map_string_string"})
-        EXPECT_NE(std::find(types.begin(), types.end(), type), types.end()) << type;
-    EXPECT_FALSE(kora::cObjectFactory::IsRegistered("NoSuchType"));
+    EXPECT_NE(std::find(types.begin(), types.end(), "s_peerinfo"), types.end());
     EXPECT_EQ(kora::cObjectFactory::CreateObject("NoSuchType"), nullptr);
     EXPECT_EQ(kora::cObjectFactory::CreateObject(""), nullptr);
-    auto obj = kora::Ref<kora::ISerialize>::Adopt(kora::cObjectFactory::CreateObject("s_peerinfo"));
-    ASSERT_TRUE(obj);
-    EXPECT_EQ(obj->TypeName(), "s_peerinfo");
-    EXPECT_EQ(obj->GetRefCount(), 1);
-
+    kora::s_peerinfo peer;
+    peer.Identity = "admin";
+    peer.ProcessName = "webui";
+    peer.Pid = 12, peer.Uid = 34, peer.Gid = 56;
+    const Bytes wire = Concat({Str("s_peerinfo"),
+                               {1, 0},
+                               Str("admin"),
+                               Str("webui"),
+                               {1, 0, 12, 0, 0, 0},
+                               {1, 0, 34, 0, 0, 0},
+                               {1, 0, 56, 0, 0, 0}});
     kora::cSerializeBuffer out;
-    EXPECT_TRUE(kora::cObjectFactory::Serialize(Peer(), out));
-    EXPECT_EQ(Bytes(out.Data(), out.Data() + out.Size()), kPeerWire);
-    kora::cSerializeBuffer in = Buffer(kPeerWire);
+    EXPECT_TRUE(kora::cObjectFactory::Serialize(peer, out));
+    EXPECT_EQ(Bytes(out.Data(), out.Data() + out.Size()), wire);
+    kora::cSerializeBuffer in = Buffer(wire);
     auto back = kora::Ref<kora::ISerialize>::Adopt(kora::cObjectFactory::Deserialize(in));
     ASSERT_TRUE(back);
     EXPECT_EQ(in.Remaining(), 0u);
-    EXPECT_EQ(back->ToString(""), Peer().ToString(""));
+    EXPECT_EQ(back->ToString(""), peer.ToString(""));
 
-    kora::cSerializeBuffer unknown = Buffer(Concat({Str("NoSuchType"), {1, 0}}));
-    EXPECT_EQ(kora::cObjectFactory::Deserialize(unknown), nullptr);
-}
-
-TEST(ObjectFactory, DamagedBuffersGiveNullAndLeakNothing) {
-    const Bytes& wire = kPeerWire;
     const size_t start = kora::GC::LiveCount();
-    std::vector<Bytes> refused = {wire};
-    refused[0][16] = 2;  // the object's version
-    for (size_t len = 0; len < wire.size(); ++len)
-        refused.emplace_back(wire.begin(), wire.begin() + len);
+    std::vector<Bytes> refused = Cuts(wire);
+    refused.push_back(wire);
+    refused.back()[16] = 2;  // the object's version
+    refused.push_back(Concat({Str("NoSuchType"), {1, 0}}));
     for (const Bytes& r : refused) {
-        kora::cSerializeBuffer in = Buffer(r);
-        EXPECT_EQ(kora::cObjectFactory::Deserialize(in), nullptr) << r.size() << " bytes";
+        kora::cSerializeBuffer buf = Buffer(r);
+        EXPECT_EQ(kora::cObjectFactory::Deserialize(buf), nullptr) << r.size() << " bytes";
     }
     // Random bytes, alone and behind a valid type name, and single-byte damage
-    // of the valid form never crash or leak.
+    // of the valid form.
     std::mt19937 rng(1234);
     std::vector<Bytes> noise;
     for (int round = 0; round < 2000; ++round) {

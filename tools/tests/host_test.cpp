@@ -107,8 +107,10 @@ TEST_F(HostTest, ANewFactoryFileAddsMissingItemsOnly) {
     auto extra = MakeItem("LogUnitObject", "/Log/Units/", "vpn");
     Stop();
     // A later release ships a factory file with one more item.
-    ASSERT_TRUE(WriteFile(dir / "factory.json", DocumentFile({ItemDocument(*extra, false),
-                                                              ItemDocument(*changedSsh, false)})));
+    Json::Value factory = NewDocumentFile("configuration", "");
+    factory["Items"].append(ItemDocument(*extra, false));
+    factory["Items"].append(ItemDocument(*changedSsh, false));
+    ASSERT_TRUE(WriteFile(dir / "factory.json", tessel::StyledJson(factory)));
     options.factoryFile = dir / "factory.json";
     Start();
     EXPECT_TRUE(Get("/Log/Units/vpn"));
@@ -123,28 +125,20 @@ TEST_F(HostTest, ANewFactoryFileAddsMissingItemsOnly) {
 
 TEST_F(HostTest, SetItemKeepsToBoundsAndChecks) {
     options.maxItems = 0;  // set per case below
-    auto unit = [](const char* name) { return MakeItem("LogUnitObject", "/Log/Units/", name); };
+    auto unit = [](const char* name, const std::string& dir = "/Log/Units/") {
+        auto item = MakeItem("LogUnitObject", "/Log/Units/", name);
+        item->SetDir(dir);
+        return item;
+    };
     // A depth the unit's check refuses, carried in the binary form where no
     // setter looked at it: 4321 (e1 10) becomes 65535.
-    auto deep = unit("deep");
-    ASSERT_TRUE(Edited(*deep, [](Json::Value& d) { d["Depth"] = 4321; }));
     std::vector<uint8_t> bytes =
-        ItemBytes(*Edited(*deep, [](Json::Value& d) { d["Depth"] = 4321; }));
+        ItemBytes(*Edited(*unit("deep"), [](Json::Value& d) { d["Depth"] = 4321; }));
     for (size_t i = 0; i + 1 < bytes.size(); ++i)
         if (bytes[i] == 0xe1 && bytes[i + 1] == 0x10) bytes[i] = bytes[i + 1] = 0xff;
-    auto tooDeep = ItemFromBytes(bytes);
-    ASSERT_TRUE(tooDeep);
-
-    auto longDir = unit("x");
-    longDir->SetDir("/Config/" + std::string(kMaxDirectoryLength, 'd') + "/");
-    auto features = unit("x");
-    features->SetDir("/Features/");
     auto listing = kora::Ref<cDBItem>::Adopt(kora::New<cDBDirectory>());
     listing->SetName("x");
     listing->SetDir("/Config/");
-    auto status = unit("link");
-    status->SetDir("/Status/Network/");
-    auto noUser = MakeItem("UserObject", "/Users/", "nobody");
 
     struct Case {
         const char* what;
@@ -155,12 +149,13 @@ TEST_F(HostTest, SetItemKeepsToBoundsAndChecks) {
     const Case cases[] = {
         {"a new item", unit("a"), 100, 1},
         {"beyond the item bound", unit("b"), 0, 0},
-        {"a value its class refuses", tooDeep, 100, 0},
-        {"a directory too long", longDir, 100, 0},
-        {"the feature list's directory", features, 100, 0},
+        {"a value its class refuses", ItemFromBytes(bytes), 100, 0},
+        {"a directory too long", unit("x", "/C/" + std::string(kMaxDirectoryLength, 'd') + "/"),
+         100, 0},
+        {"the feature list's directory", unit("x", "/Features/"), 100, 0},
         {"a listing", listing, 100, 0},
-        {"a status item, beyond the item bound", status, 0, 1},
-        {"a user that does not exist", noUser, 100, 0},
+        {"a status item, beyond the item bound", unit("link", "/Status/Network/"), 0, 1},
+        {"a user that does not exist", MakeItem("UserObject", "/Users/", "nobody"), 100, 0},
     };
     for (const Case& c : cases) {
         options.maxItems = c.maxItems;
@@ -177,61 +172,42 @@ TEST_F(HostTest, SetItemKeepsToBoundsAndChecks) {
 
 TEST_F(HostTest, ImportIsAllOrNothing) {
     Start();
-    const std::string good = ExportFile("good.json");
-    Json::Value root;
-    std::string error;
-    ASSERT_TRUE(ParseDocumentFile(ReadFile(good), root, error));
-    // The exported file with one valid change, so that any success would show.
+    Json::Value root = ReadDocumentFile(ExportFile("good.json"));
+    // The exported file with one valid change, so that any success would show,
+    // and one more document, edited per case.
     Json::Value ssh = ItemDocument(*Ssh(true), false);
     for (auto& document : root["Items"])
         if (document["Name"] == ssh["Name"] && document["Directory"] == ssh["Directory"])
             document = ssh;
-    auto variant = [&](const std::function<void(Json::Value&)>& change) {
-        Json::Value copy = root;
-        change(copy);
+    const Json::Value unit = ItemDocument(*MakeItem("LogUnitObject", "/Log/Units/", "u"), false);
+    auto with = [&](const std::function<void(Json::Value&)>& change) {
+        Json::Value copy = root, added = unit;
+        change(added);
+        copy["Items"].append(added);
         return tessel::StyledJson(copy);
     };
-    auto unit = ItemDocument(*MakeItem("LogUnitObject", "/Log/Units/", "u"), false);
-
     struct Case {
         const char* what;
         std::string text;
         const char* noted;  // part of the server's log entry
     };
     const Case cases[] = {
-        {"one refused value", variant([&](Json::Value& r) {
-             Json::Value bad = unit;
-             bad["Data"]["Level"] = 9;
-             r["Items"].append(bad);
-         }),
+        {"one refused value", with([](Json::Value& u) { u["Data"]["Level"] = 9; }),
          "/Log/Units/u: refused Level"},
-        {"an unknown type", variant([&](Json::Value& r) {
-             Json::Value bad = unit;
-             bad["Type"] = "NoSuchObject";
-             r["Items"].append(bad);
-         }),
+        {"an unknown type", with([](Json::Value& u) { u["Type"] = "NoSuchObject"; }),
          "unknown type"},
-        {"a status item", variant([&](Json::Value& r) {
-             Json::Value bad = unit;
-             bad["Directory"] = "/Status/";
-             r["Items"].append(bad);
-         }),
+        {"a status item", with([](Json::Value& u) { u["Directory"] = "/Status/"; }),
          "not part of the configuration"},
-        {"a path given twice", variant([&](Json::Value& r) { r["Items"].append(ssh); }),
-         "given twice"},
-        {"a member missing", variant([&](Json::Value& r) {
-             Json::Value bad = unit;
-             bad["Data"].removeMember("Level");
-             r["Items"].append(bad);
-         }),
+        {"a path given twice", with([&](Json::Value& u) { u = ssh; }), "given twice"},
+        {"a member missing", with([](Json::Value& u) { u["Data"].removeMember("Level"); }),
          "missing"},
         {"no items", "{\"Content\": \"configuration\", \"Items\": []}", "no configuration items"},
         {"not a document file", "[1, 2", "not a JSON object"},
         {"too large", std::string(options.maxImportBytes + 1, ' '), "larger than"},
     };
     const auto before = Config();
+    const std::string file = dir / "import.json";
     for (const Case& c : cases) {
-        const std::string file = dir / "import.json";
         ASSERT_TRUE(WriteFile(file, c.text));
         for (bool fallback : {false, true}) {
             EXPECT_EQ(host->ImportConfig(file, fallback), 0) << c.what;
@@ -242,11 +218,10 @@ TEST_F(HostTest, ImportIsAllOrNothing) {
     }
     EXPECT_EQ(host->ImportConfig("relative.json", false), 0);
 
-    // The same file without the bad document goes in whole, and an export
+    // The same file with the document unchanged goes in whole, and an export
     // reads back as what was imported.
-    ASSERT_TRUE(
-        WriteFile(dir / "import.json", variant([&](Json::Value& r) { r["Items"].append(unit); })));
-    ASSERT_EQ(host->ImportConfig(dir / "import.json", false), 1);
+    ASSERT_TRUE(WriteFile(file, with([](Json::Value&) {})));
+    ASSERT_EQ(host->ImportConfig(file, false), 1);
     EXPECT_TRUE(SshEnabled());
     EXPECT_TRUE(Get("/Log/Units/u"));
     const auto imported = Config();
@@ -506,29 +481,19 @@ TEST(Documents, MaskedSecretsComeBackFromTheStoredItem) {
         d["SNMPCryptPassword"] = "";
     });
     ASSERT_TRUE(stored);
-    Json::Value masked = ItemDocument(*stored, true);
-    ASSERT_NE(masked["Data"]["SNMPAuthPassword"], "auth-secret");
-
-    struct Case {
-        const char* what;
-        std::function<void(Json::Value&)> change;
-        const char* expected;  // SNMPAuthPassword afterwards
+    const Json::Value masked = ItemDocument(*stored, true);
+    const std::string mask = masked["Data"]["SNMPAuthPassword"].asString();
+    ASSERT_NE(mask, "auth-secret");
+    const std::pair<std::function<void(Json::Value&)>, std::string> cases[] = {
+        {[](Json::Value&) {}, "auth-secret"},  // left masked
+        {[](Json::Value& d) { d["Data"]["SNMPAuthPassword"] = "new-secret"; }, "new-secret"},
+        {[](Json::Value& d) { d["Name"] = "v"; }, mask},  // another item's
     };
-    const Case cases[] = {
-        {"left masked", [](Json::Value&) {}, "auth-secret"},
-        {"given anew", [](Json::Value& d) { d["Data"]["SNMPAuthPassword"] = "new-secret"; },
-         "new-secret"},
-        {"another item", [](Json::Value& d) { d["Name"] = "v"; }, "*******"},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         Json::Value document = masked;
-        c.change(document);
+        c.first(document);
         RestoreMaskedSecrets(document, *stored);
-        EXPECT_EQ(document["Data"]["SNMPAuthPassword"].asString(),
-                  std::string(c.expected) == "*******"
-                      ? masked["Data"]["SNMPAuthPassword"].asString()
-                      : c.expected)
-            << c.what;
+        EXPECT_EQ(document["Data"]["SNMPAuthPassword"].asString(), c.second);
     }
 }
 
