@@ -108,25 +108,22 @@ namespace {
 
 cRecordTable::cRecordTable(std::vector<RowPtr> rows, std::vector<Layout> layouts, size_t objectSize,
                            size_t baseSize, const std::vector<const char*>& jsonFirst)
-    : m_rows(std::move(rows)),
-      m_layouts(std::move(layouts)),
-      m_objectSize(objectSize),
-      m_baseSize(baseSize) {
+    : m_b{std::move(rows), std::move(layouts), JsonShape(), 0, objectSize, baseSize} {
     auto listed = [&](const char* key) {
         for (const char* k : jsonFirst)
             if (std::string(k) == key) return true;
         return false;
     };
     for (const char* key : jsonFirst)
-        for (const auto& row : m_rows)
+        for (const auto& row : m_b.rows)
             if (row->Has(kRowJsonOut) && std::string(row->key) == key)
-                m_shape.members.emplace_back(row->key, row->Shape());
-    for (const auto& row : m_rows) {
+                m_b.shape.members.emplace_back(row->key, row->Shape());
+    for (const auto& row : m_b.rows) {
         if (row->Has(kRowJsonOut) && *row->key && !listed(row->key))
-            m_shape.members.emplace_back(row->key, row->Shape());
-        if (row->Has(kRowBinary)) m_minWire += row->MinWireSize();
+            m_b.shape.members.emplace_back(row->key, row->Shape());
+        if (row->Has(kRowBinary)) m_b.minWire += row->MinWireSize();
     }
-    for (auto& layout : m_layouts) ResolveLayout(*this, layout);
+    for (auto& layout : m_b.layouts) ResolveLayout(*this, layout);
 }
 
 void ResolveLayout(const cRecordTable& table, Layout& layout) {
@@ -146,31 +143,31 @@ const cRow* cRecordTable::Find(const std::string& key) const {
 }
 
 void cRecordTable::Write(const cRecord& r, kora::cSerializeBuffer& b) const {
-    for (const auto& row : m_rows)
+    for (const auto& row : m_b.rows)
         if (row->Has(kRowBinary)) row->Write(r, b);
 }
 
 bool cRecordTable::Read(cRecord& r, kora::cSerializeBuffer& b, unsigned version) const {
     const Layout* layout = nullptr;
-    for (const auto& l : m_layouts)
+    for (const auto& l : m_b.layouts)
         if (l.version == version) layout = &l;
     if (layout) {
         if (ReadSteps(r, b, version, *layout) == StepResult::kFail) return false;
     } else {
-        for (const auto& row : m_rows)
+        for (const auto& row : m_b.rows)
             if (row->Has(kRowBinary) && row->since <= version && !row->Read(r, b, version))
                 return false;
     }
-    for (const auto& row : m_rows) row->AfterRead(r);
+    for (const auto& row : m_b.rows) row->AfterRead(r);
     return true;
 }
 
 void cRecordTable::Reset(cRecord& r, bool all) const {
-    for (const auto& row : m_rows) row->Reset(r, all);
+    for (const auto& row : m_b.rows) row->Reset(r, all);
 }
 
 void cRecordTable::ToJson(const cRecord& r, Json::Value& data, bool mask) const {
-    for (const auto& row : m_rows)
+    for (const auto& row : m_b.rows)
         if (row->Has(kRowJsonOut) && *row->key) data[row->key] = row->ToJson(r, mask);
 }
 
@@ -198,24 +195,25 @@ bool cRecordTable::FromJson(cRecord& r, const Json::Value& data,
                             std::set<std::string>& rejected) const {
     auto required = [](const cRow& row) { return row.Has(kRowJsonIn) && row.group == kRequired; };
     bool ok = true;
-    for (const auto& row : m_rows)
+    for (const auto& row : m_b.rows)
         if (required(*row)) CheckRow(*row, data, ok, false);
     if (!ok) return false;
     JsonIn in;
     in.rejected = &rejected;
-    for (const auto& row : m_rows)
+    for (const auto& row : m_b.rows)
         if (required(*row)) Assign(*row, r, data, in);
     // Optional groups, in the order in which their first row appears.
-    std::vector<bool> done(m_rows.size(), false);
-    for (size_t i = 0; i < m_rows.size() && in.ok; ++i) {
-        const cRow& first = *m_rows[i];
+    std::vector<bool> done(m_b.rows.size(), false);
+    for (size_t i = 0; i < m_b.rows.size() && in.ok; ++i) {
+        const cRow& first = *m_b.rows[i];
         if (!first.Has(kRowJsonIn) || first.group == kRequired || done[i]) continue;
         std::vector<const cRow*> group;
-        for (size_t j = i; j < m_rows.size(); ++j) {
-            bool member = j == i || (first.group != kOwnGroup && m_rows[j]->group == first.group &&
-                                     m_rows[j]->Has(kRowJsonIn));
+        for (size_t j = i; j < m_b.rows.size(); ++j) {
+            bool member =
+                j == i || (first.group != kOwnGroup && m_b.rows[j]->group == first.group &&
+                           m_b.rows[j]->Has(kRowJsonIn));
             if (!member) continue;
-            group.push_back(m_rows[j].get());
+            group.push_back(m_b.rows[j].get());
             done[j] = true;
         }
         bool present = true;
@@ -228,20 +226,20 @@ bool cRecordTable::FromJson(cRecord& r, const Json::Value& data,
 
 bool cRecordTable::CheckElement(const Json::Value& element) const {
     bool ok = true;
-    for (const auto& row : m_rows)
+    for (const auto& row : m_b.rows)
         if (row->Has(kRowJsonIn)) CheckRow(*row, element, ok, true);
     return ok;
 }
 
 bool cRecordTable::AssignElement(cRecord& r, const Json::Value& element) const {
     JsonIn in;
-    for (const auto& row : m_rows)
+    for (const auto& row : m_b.rows)
         if (row->Has(kRowJsonIn)) Assign(*row, r, element, in);
     return in.ok;
 }
 
 bool cRecordTable::Valid(const cRecord& r) const {
-    for (const auto& row : m_rows)
+    for (const auto& row : m_b.rows)
         if (row->Has(kRowBinary) && !row->Valid(r)) return false;
     return true;
 }
@@ -268,7 +266,7 @@ void cRecordTable::InfoOf(const cRecord& r, std::initializer_list<const char*> k
 
 std::string cRecordTable::CoverageProblems(const cRecord& sample, const void* object) const {
     std::vector<std::pair<const void*, size_t>> members;
-    for (const auto& row : m_rows) row->Members(sample, members);
+    for (const auto& row : m_b.rows) row->Members(sample, members);
     // The record's own part begins after its bases; its members are placed
     // in declaration order, each aligned. Padding is narrower than the widest
     // alignment of a kora type (8 bytes, also on 32-bit ARM, where a pointer
@@ -284,7 +282,7 @@ std::string cRecordTable::CoverageProblems(const cRecord& sample, const void* ob
     }
     std::sort(spans.begin(), spans.end());
     std::string problems;
-    size_t at = m_baseSize;
+    size_t at = m_b.baseSize;
     for (const auto& s : spans) {
         if (s.first < at)
             problems += kora::FormatString("bytes %zu..%zu covered twice; ", s.first, at);
@@ -292,8 +290,8 @@ std::string cRecordTable::CoverageProblems(const cRecord& sample, const void* ob
             problems += kora::FormatString("bytes %zu..%zu have no row; ", at, s.first);
         at = std::max(at, s.second);
     }
-    if (m_objectSize > at && m_objectSize - at >= kNoPadding)
-        problems += kora::FormatString("bytes %zu..%zu have no row; ", at, m_objectSize);
+    if (m_b.objectSize > at && m_b.objectSize - at >= kNoPadding)
+        problems += kora::FormatString("bytes %zu..%zu have no row; ", at, m_b.objectSize);
     return problems;
 }
 

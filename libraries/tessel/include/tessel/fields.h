@@ -621,14 +621,15 @@ class TESSEL_API cRecordTable {
     // follow in table order.
     cRecordTable(std::vector<RowPtr> rows, std::vector<Layout> layouts, size_t objectSize,
                  size_t baseSize, const std::vector<const char*>& jsonFirst = {});
+    ~cRecordTable() {}
     cRecordTable(const cRecordTable&) = delete;
     cRecordTable& operator=(const cRecordTable&) = delete;
 
-    const std::vector<RowPtr>& Rows() const { return m_rows; }
+    const std::vector<RowPtr>& Rows() const { return m_b.rows; }
     // The row of `key` (composite parts included), or null.
     const cRow* Find(const std::string& key) const;
-    const JsonShape& Shape() const { return m_shape; }
-    unsigned MinWireSize() const { return m_minWire; }
+    const JsonShape& Shape() const { return m_b.shape; }
+    unsigned MinWireSize() const { return m_b.minWire; }
 
     void Write(const cRecord& r, kora::cSerializeBuffer& b) const;
     // Reads what stored `version` holds: its layout when one is declared,
@@ -666,7 +667,7 @@ class TESSEL_API cRecordTable {
     }
     template <class Fn>
     void ForEachRow(Fn fn) const {
-        for (const auto& row : m_rows) Visit(*row, fn);
+        for (const auto& row : m_b.rows) Visit(*row, fn);
     }
 
     // Member bytes of [base, object size) that no binary row covers, or
@@ -683,12 +684,21 @@ class TESSEL_API cRecordTable {
     }
     void Assign(const cRow& row, cRecord& r, const Json::Value& data, JsonIn& in) const;
 
-    std::vector<RowPtr> m_rows;
-    std::vector<Layout> m_layouts;
-    JsonShape m_shape;
-    unsigned m_minWire = 0;
-    size_t m_objectSize;
-    size_t m_baseSize;
+    struct Body {
+        std::vector<RowPtr> rows;
+        std::vector<Layout> layouts;
+        JsonShape shape;
+        unsigned minWire;
+        size_t objectSize;
+        size_t baseSize;
+    };
+    // Never destroyed: a table is a function-local static, and a service
+    // thread may still write or read an item while the process exits, after
+    // the destruction of statics has begun. What it holds stays allocated
+    // (and reachable) to the end.
+    union {
+        Body m_b;
+    };
 };
 
 // The table of record C.
