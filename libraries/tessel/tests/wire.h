@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include "kora/serialize.h"
@@ -58,6 +61,51 @@ class Wire {
     }
     Wire& Raw(const void* p, unsigned n) {
         m_buf.Write(p, n);
+        return *this;
+    }
+    // Appends tokens written as text, separated by blanks: "v2" a bare
+    // version, "b0"/"b1" a flag, "u8:N" "u16:N" "u32:N" "u64:N" "i32:N" a
+    // scalar, "a:IP" an address, "t:N" a time in seconds, "s:TEXT" a text
+    // without blanks ("s:" is empty), "x:HEX" raw bytes.
+    Wire& Tokens(const std::string& text) {
+        std::istringstream in(text);
+        for (std::string t; in >> t;) {
+            const size_t colon = t.find(':');
+            const std::string kind = t.substr(0, colon);
+            const std::string value = colon == std::string::npos ? "" : t.substr(colon + 1);
+            if (kind == "s") {
+                Str(value);
+            } else if (kind == "a") {
+                unsigned a = 0, b = 0, c = 0, d = 0;
+                if (std::sscanf(value.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d) != 4)
+                    throw std::invalid_argument(t);
+                Addr(a << 24 | b << 16 | c << 8 | d);
+            } else if (kind == "x") {
+                for (size_t i = 0; i + 1 < value.size(); i += 2) {
+                    const auto byte =
+                        static_cast<uint8_t>(std::stoul(value.substr(i, 2), nullptr, 16));
+                    Raw(&byte, 1);
+                }
+            } else if (kind == "b0" || kind == "b1") {
+                Bool(kind == "b1");
+            } else if (kind[0] == 'v' && colon == std::string::npos) {
+                Version(static_cast<uint16_t>(std::stoul(kind.substr(1))));
+            } else if (kind == "u8") {
+                U8(static_cast<uint8_t>(std::stoul(value, nullptr, 0)));
+            } else if (kind == "u16") {
+                U16(static_cast<uint16_t>(std::stoul(value, nullptr, 0)));
+            } else if (kind == "u32") {
+                U32(static_cast<uint32_t>(std::stoul(value, nullptr, 0)));
+            } else if (kind == "u64") {
+                U64(std::stoull(value, nullptr, 0));
+            } else if (kind == "i32") {
+                I32(static_cast<int32_t>(std::stol(value)));
+            } else if (kind == "t") {
+                Time(std::stoll(value));
+            } else {
+                throw std::invalid_argument(t);
+            }
+        }
         return *this;
     }
     // A fresh buffer holding the bytes, read position at the start.
