@@ -31,36 +31,6 @@ Json::Value DataOf(cDBItem& item, bool masked = false) {
     return root["Data"];
 }
 
-// Sets each member of `changes` in `object`; a null member removes it.
-void Apply(Json::Value& object, const Json::Value& changes) {
-    for (const auto& key : changes.getMemberNames()) {
-        if (changes[key].isNull())
-            object.removeMember(key);
-        else
-            object[key] = changes[key];
-    }
-}
-
-// Every member of `expected` as `data` holds it.
-void ExpectMembers(const Json::Value& data, const char* expected) {
-    const Json::Value want = J(expected);
-    for (const auto& key : want.getMemberNames())
-        EXPECT_EQ(data[key].toStyledString(), want[key].toStyledString()) << key;
-}
-
-// The fields of a row "a | b | c", each with single blanks between its words.
-std::vector<std::string> Fields(const std::string& row) {
-    std::vector<std::string> fields(1);
-    std::istringstream in(row);
-    for (std::string word; in >> word;) {
-        if (word == "|")
-            fields.emplace_back();
-        else
-            fields.back() += (fields.back().empty() ? "" : " ") + word;
-    }
-    return fields;
-}
-
 // Parts of stored forms by name: their tokens (see Wire::Tokens), which may
 // name other parts, then the members they set.
 const std::map<std::string, std::string> kParts = {
@@ -382,7 +352,7 @@ TEST(Items, JsonDocuments) {
     };
     for (const char* row : cases) {
         SCOPED_TRACE(row);
-        std::vector<std::string> c = Fields(row);
+        std::vector<std::string> c = Split(row);
         c.resize(5, "{}");
         kora::Ref<cDBItem> item = Make(c[0]);
         Json::Value root;
