@@ -187,30 +187,24 @@ class Recorder : public tessel::cDBCollection {
 // One fake server and one client connected to it, both in this process.
 struct Rig {
     explicit Rig(bool connect = true)
-        : serverService(new kora::cService(UniqueName("ds"))), clientService(UniqueName("dc")) {
-        server.reset(new FakeServer(serverService.get()));
-        EXPECT_TRUE(serverService->ServeInProcess());
-        EXPECT_TRUE(serverService->Start());
+        : serverService(UniqueName("ds")), clientService(UniqueName("dc")) {
+        server.reset(new FakeServer(&serverService));
+        EXPECT_TRUE(serverService.ServeInProcess() && serverService.Start());
         EXPECT_TRUE(clientService.Start());
-        client.reset(new tessel::cDataClient(&clientService, &events, 0, serverService->Name()));
+        client.reset(new tessel::cDataClient(&clientService, &events, 0, serverService.Name()));
         if (connect) Connect();
     }
     ~Rig() {
         client.reset();
         clientService.Stop();
-        DropServer();
+        server.reset();
     }
     void Connect() {
         client->Start();
         EXPECT_TRUE(events.WaitFor("connect"));
     }
-    // Takes the server away; the client's connection closes.
-    void DropServer() {
-        server.reset();
-        serverService.reset();
-    }
 
-    std::unique_ptr<kora::cService> serverService;
+    kora::cService serverService;
     std::unique_ptr<FakeServer> server;
     kora::cService clientService;
     Events events;
