@@ -276,10 +276,7 @@ TEST(DataClient, RegisterAndDeregisterCollections) {
         EXPECT_FALSE(rig.client->RegisterCollection(&refused)) << code;
         EXPECT_EQ(rig.client->GetCollection("/Config/R/"), nullptr);
     }
-    auto regs = rig.server->Named(kMsgRegCollectionReq);
-    ASSERT_EQ(regs.size(), 3u);
-    EXPECT_EQ(Sent(regs[0]),
-              Wire().Str("ccDBRegCollectionReq").Version(1).Str("/Config/R/").Bytes());
+    EXPECT_EQ(rig.server->Named(kMsgRegCollectionReq).size(), 3u);
 
     // Neither a null pointer, an unregistered collection nor a second object
     // under a registered path is deregistered.

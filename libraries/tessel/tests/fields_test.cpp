@@ -148,6 +148,8 @@ TEST(FieldEngine, JsonReadFailures) {
         R"({"Secret": "a b"} | failed | Secret)",
         R"({"Ports": "1:2:3"} | failed | Ports)",
         R"({"Ports": "70000"} | failed | Ports)",
+        R"({"Ports": "80-90"} | failed | Ports)",
+        R"({"Ports": "443"} | ok | | {"Ports": "443"})",
         R"({"Start": "10.0.0.300"} | failed | Start)",
         // A check across fields names both; a condition skips rows.
         R"({"End": "10.0.0.1"} | failed | End Start)",

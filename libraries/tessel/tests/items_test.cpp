@@ -650,18 +650,6 @@ TEST(Items, DisplayEntriesKeysLinksAndTexts) {
 
 // Values a class converts on the way in or out.
 TEST(Items, Conversions) {
-    // Port ranges as one text per end, the pair sorted.
-    cDBConfigFilterRule f;
-    ASSERT_TRUE(f.SetFromPortRange("800:80"));
-    EXPECT_EQ(f.GetFromPortLow(), 80);
-    EXPECT_EQ(f.GetFromPortHigh(), 800);
-    EXPECT_EQ(f.GetFromPortRange(), "80:800");
-    cDBConfigTrafficPriorityRule tp;
-    ASSERT_TRUE(tp.SetToPortRange("443"));
-    EXPECT_FALSE(tp.SetToPortRange("80-90"));
-    EXPECT_EQ(tp.GetToPortLow(), tp.GetToPortHigh());
-    EXPECT_EQ(tp.GetToPortRange(), "443");
-
     // Software versions keep their first line (JSON takes them as they are).
     cDBStatusSoftware s;
     s.SetFirmwareVersion("2.1.0\n");
