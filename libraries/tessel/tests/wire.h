@@ -1,5 +1,6 @@
 // Builds binary forms token by token, so tests can state a stored layout as
-// a table: Wire().Version(1).Str("name").U8(3) ...
+// a table: Wire().Version(1).Str("name").U8(3) ..., or as text:
+// Wire().Tokens("v1 s:name u8:3").
 #pragma once
 
 #include <cstdint>
@@ -15,53 +16,32 @@ namespace testwire {
 class Wire {
   public:
     Wire& Version(uint16_t v) {
-        m_buf.WriteU16(v);
-        return *this;
+        return Put([v](auto& b) { b.WriteU16(v); });
     }
-    Wire& Bool(bool v) {
-        Version(1);
-        m_buf.WriteU8(v ? 1 : 0);
-        return *this;
-    }
+    Wire& Bool(bool v) { return U8(v ? 1 : 0); }
     Wire& U8(uint8_t v) {
-        Version(1);
-        m_buf.WriteU8(v);
-        return *this;
+        return Version(1).Put([v](auto& b) { b.WriteU8(v); });
     }
     Wire& U16(uint16_t v) {
-        Version(1);
-        m_buf.WriteU16(v);
-        return *this;
+        return Version(1).Put([v](auto& b) { b.WriteU16(v); });
     }
     Wire& U32(uint32_t v) {
-        Version(1);
-        m_buf.WriteU32(v);
-        return *this;
+        return Version(1).Put([v](auto& b) { b.WriteU32(v); });
     }
     Wire& U64(uint64_t v) {
-        Version(1);
-        m_buf.WriteU64(v);
-        return *this;
+        return Version(1).Put([v](auto& b) { b.WriteU64(v); });
     }
-    Wire& I8(int8_t v) { return U8(static_cast<uint8_t>(v)); }
-    Wire& I32(int32_t v) { return U32(static_cast<uint32_t>(v)); }
     // An IPv4 address given as its 32-bit value, port 0.
     Wire& Addr(uint32_t ip) {
-        Version(1);
-        m_buf.WriteU32(ip);
-        m_buf.WriteU16(0);
-        return *this;
+        return U32(ip).Put([](auto& b) { b.WriteU16(0); });
     }
     Wire& Time(int64_t seconds) { return U64(static_cast<uint64_t>(seconds * 1000000)); }
     Wire& Str(const std::string& s) {
-        Version(1);
-        m_buf.WriteU32(static_cast<uint32_t>(s.size()));
-        m_buf.Write(s.data(), static_cast<unsigned>(s.size()));
-        return *this;
+        U32(static_cast<uint32_t>(s.size()));
+        return Raw(s.data(), static_cast<unsigned>(s.size()));
     }
     Wire& Raw(const void* p, unsigned n) {
-        m_buf.Write(p, n);
-        return *this;
+        return Put([p, n](auto& b) { b.Write(p, n); });
     }
     // Appends tokens written as text, separated by blanks: "v2" a bare
     // version, "b0"/"b1" a flag, "u8:N" "u16:N" "u32:N" "u64:N" "i32:N" a
@@ -73,12 +53,11 @@ class Wire {
             const size_t colon = t.find(':');
             const std::string kind = t.substr(0, colon);
             const std::string value = colon == std::string::npos ? "" : t.substr(colon + 1);
+            unsigned a = 0, b = 0, c = 0, d = 0;
             if (kind == "s") {
                 Str(value);
-            } else if (kind == "a") {
-                unsigned a = 0, b = 0, c = 0, d = 0;
-                if (std::sscanf(value.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d) != 4)
-                    throw std::invalid_argument(t);
+            } else if (kind == "a" &&
+                       std::sscanf(value.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d) == 4) {
                 Addr(a << 24 | b << 16 | c << 8 | d);
             } else if (kind == "x") {
                 for (size_t i = 0; i + 1 < value.size(); i += 2) {
@@ -90,18 +69,15 @@ class Wire {
                 Bool(kind == "b1");
             } else if (kind[0] == 'v' && colon == std::string::npos) {
                 Version(static_cast<uint16_t>(std::stoul(kind.substr(1))));
-            } else if (kind == "u8") {
-                U8(static_cast<uint8_t>(std::stoul(value, nullptr, 0)));
-            } else if (kind == "u16") {
-                U16(static_cast<uint16_t>(std::stoul(value, nullptr, 0)));
-            } else if (kind == "u32") {
-                U32(static_cast<uint32_t>(std::stoul(value, nullptr, 0)));
-            } else if (kind == "u64") {
-                U64(std::stoull(value, nullptr, 0));
-            } else if (kind == "i32") {
-                I32(static_cast<int32_t>(std::stol(value)));
-            } else if (kind == "t") {
-                Time(std::stoll(value));
+            } else if (kind == "t" || kind == "i32") {
+                const long long n = std::stoll(value);
+                kind == "t" ? Time(n) : U32(static_cast<uint32_t>(n));
+            } else if (kind == "u8" || kind == "u16" || kind == "u32" || kind == "u64") {
+                const unsigned long long n = std::stoull(value, nullptr, 0);
+                kind == "u8"    ? U8(static_cast<uint8_t>(n))
+                : kind == "u16" ? U16(static_cast<uint16_t>(n))
+                : kind == "u32" ? U32(static_cast<uint32_t>(n))
+                                : U64(n);
             } else {
                 throw std::invalid_argument(t);
             }
@@ -117,6 +93,11 @@ class Wire {
     }
 
   private:
+    template <class F>
+    Wire& Put(F write) {
+        write(m_buf);
+        return *this;
+    }
     kora::cSerializeBuffer m_buf;
 };
 
