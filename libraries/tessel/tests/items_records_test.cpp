@@ -38,11 +38,8 @@ cDBDirectory SampleListing() {
     return dir;
 }
 
-Wire FeatureWire(uint16_t version, const std::vector<std::string>& names) {
-    Wire w;
-    w.Version(version).Str("FeatureList").Str("/Features/").U32(uint32_t(names.size()));
-    for (const auto& n : names) w.Str(n);
-    return w;
+std::string W(const std::string& tokens) {
+    return Wire().Tokens(tokens).Bytes();
 }
 
 cDBLogItem Entry(int64_t seconds, const std::string& text) {
@@ -109,14 +106,12 @@ TEST(DirectoryItem, ListsByRankThenName) {
 
 TEST(DirectoryItem, BinaryLayoutAndDamage) {
     cDBDirectory dir = SampleListing();
-    Wire golden;
-    golden.Version(4).Str("PacketFilter").Str("/Config/Network/Firewall/").U32(2);
-    golden.U32(1).U32(2).Str("a").Str("FilterRuleConfigObject").U32(0);
-    golden.Str("b").Str("FilterRuleConfigObject").U32(2).Str("Action").Str("Drop");
-    golden.Str("Port").Str("22");
-    golden.U32(2).U32(1).Str("a").Str("FilterRuleConfigObject").U32(0);
-    golden.Str(ACCESS_CLASS_FIREWALL_CONFIG);
-    const std::string bytes = golden.Bytes();
+    // Per rank: the rank, then its entries by name, each with its information.
+    const std::string bytes =
+        W("v4 s:PacketFilter s:/Config/Network/Firewall/ u32:2 u32:1 u32:2 s:a "
+          "s:FilterRuleConfigObject u32:0 s:b s:FilterRuleConfigObject u32:2 s:Action s:Drop "
+          "s:Port s:22 u32:2 u32:1 s:a s:FilterRuleConfigObject u32:0 "
+          "s:ACCESS_CLASS_FIREWALL_CONFIG");
     EXPECT_EQ(BytesOf(dir), bytes);
     cDBDirectory back;
     EXPECT_EQ(ReadFrom(back, bytes), 1);
@@ -141,7 +136,8 @@ TEST(DirectoryItem, BinaryLayoutAndDamage) {
 
 TEST(FeatureList, ReceivingReplacesTheSet) {
     Features guard({"Old"});
-    const std::string bytes = FeatureWire(1, {"ManagedSwitch", "SerialRS232"}).Bytes();
+    const std::string bytes =
+        W("v1 s:FeatureList s:/Features/ u32:2 s:ManagedSwitch s:SerialRS232");
     cDBFeatureList list;
     ASSERT_EQ(ReadFrom(list, bytes), 1);
     EXPECT_TRUE(cDBFeatureList::HasFeature("ManagedSwitch"));
@@ -151,9 +147,8 @@ TEST(FeatureList, ReceivingReplacesTheSet) {
     EXPECT_EQ(BytesOf(list), bytes);  // sent back in set order
 
     // Another version, every cut and an absurd count leave the set empty.
-    std::vector<std::string> damaged = {
-        FeatureWire(2, {"ManagedSwitch"}).Bytes(),
-        Wire().Version(1).Str("FeatureList").Str("/Features/").U32(0xfffffff0u).Str("x").Bytes()};
+    std::vector<std::string> damaged = {W("v2 s:FeatureList s:/Features/ u32:1 s:ManagedSwitch"),
+                                        W("v1 s:FeatureList s:/Features/ u32:0xfffffff0 s:x")};
     for (size_t len = 0; len < bytes.size(); ++len) damaged.push_back(bytes.substr(0, len));
     for (const std::string& d : damaged) {
         cDBFeatureList::AddFeature("ManagedSwitch");
@@ -163,7 +158,7 @@ TEST(FeatureList, ReceivingReplacesTheSet) {
 
     // JSON: one true member per feature, none at all without features, and
     // it cannot be loaded.
-    ASSERT_EQ(ReadFrom(list, FeatureWire(1, {}).Bytes()), 1);
+    ASSERT_EQ(ReadFrom(list, W("v1 s:FeatureList s:/Features/ u32:0")), 1);
     Json::Value root;
     list.ToJSON(root, false);
     EXPECT_EQ(StyledJson(root), Styled(R"({"Name":"FeatureList","Type":"FeatureListObject",
