@@ -183,8 +183,8 @@ TEST(DataClient, WithoutAServer) {
 
 TEST(DataClient, ConnectRegistersLogUnitsAndReadsFeatureList) {
     Rig rig(false);
-    rig.server->items["/Features/FeatureList"] =
-        kora::Ref<cDBItem>::Adopt(kora::New<cDBFeatureList>());
+    rig.server->AnswerWith(kMsgGetItemReq, kMsgGetItemResp,
+                           [] { return kora::New<cDBFeatureList>(); });
     rig.Connect();
     const std::vector<std::string> names = {"DATA::CLIENT-ON-CONNECT", "DB::REGCOLLECTIONREQ",
                                             "DB::GETITEMREQ"};
