@@ -12,13 +12,6 @@ using namespace tessel;
 
 namespace {
 
-std::vector<std::string> AllRegistered() {
-    std::vector<std::string> all = RegisteredItemClasses();
-    const auto& messages = RegisteredMessageClasses();
-    all.insert(all.end(), messages.begin(), messages.end());
-    return all;
-}
-
 kora::Ref<kora::ISerialize> Create(const std::string& name) {
     return kora::Ref<kora::ISerialize>::Adopt(kora::cObjectFactory::CreateObject(name));
 }
@@ -34,7 +27,7 @@ bool ReadAs(const std::string& name, const std::string& bytes) {
 
 TEST(Registry, EveryClassIsCreatableUnderItsTypeName) {
     ASSERT_FALSE(RegisteredItemClasses().empty());
-    for (const auto& name : AllRegistered()) {
+    for (const auto& name : golden::Classes()) {
         kora::Ref<kora::ISerialize> obj = Create(name);
         ASSERT_TRUE(obj) << name;
         EXPECT_EQ(obj->TypeName(), name);
@@ -44,7 +37,7 @@ TEST(Registry, EveryClassIsCreatableUnderItsTypeName) {
 
 TEST(Registry, BinaryRoundTripOfEveryClass) {
     size_t live = kora::GC::LiveCount();
-    for (const auto& name : AllRegistered()) {
+    for (const auto& name : golden::Classes()) {
         kora::Ref<kora::ISerialize> obj = Create(name);
         if (auto* item = dynamic_cast<cDBItem*>(obj.get())) item->SetName("Entry1");
         kora::cSerializeBuffer b;
@@ -65,7 +58,7 @@ TEST(Registry, BinaryRoundTripOfEveryClass) {
 TEST(Registry, DamagedBinaryFormsFailCleanly) {
     size_t live = kora::GC::LiveCount();
     std::mt19937 rng(7);
-    for (const auto& name : AllRegistered()) {
+    for (const auto& name : golden::Classes()) {
         const std::string filled = testwire::BytesOf(*golden::Sample(name));
         const size_t exact =
             name == "ccDBSetFlagReq" ? filled.find("cDBConfigSSH") - 6 : filled.size();
@@ -158,24 +151,11 @@ TEST(Registry, DamagedJsonFailsCleanly) {
 // Every member of a table-driven class has exactly one binary row, so no
 // setter can name a member the engine does not know.
 TEST(Registry, RowsCoverEveryMember) {
-    for (const auto& name : AllRegistered()) {
+    for (const auto& name : golden::Classes()) {
         kora::Ref<kora::ISerialize> obj = Create(name);
-        const cRecordTable* table = nullptr;
-        const cRecord* record = nullptr;
-        if (auto* item = dynamic_cast<cDBItem*>(obj.get())) {
-            table = item->FieldTable();
-            record = item;
-        } else if (auto* payload = dynamic_cast<cPayload*>(obj.get())) {
-            table = &payload->Fields();
-            record = payload;
-        } else if (auto* entry = dynamic_cast<cDBLogItem*>(obj.get())) {
-            table = &cDBLogItem::Fields();
-            record = entry;
-        } else if (auto* batch = dynamic_cast<cDBLogResult*>(obj.get())) {
-            table = &cDBLogResult::Fields();
-            record = batch;
-        }
-        if (!table) continue;  // hand-written: the directory listing and the feature list
+        cRecord* record = nullptr;
+        const cRecordTable* table = golden::RowsOf(*obj, record);
+        if (!table) continue;  // written by hand
         EXPECT_EQ(table->CoverageProblems(*record, dynamic_cast<const void*>(obj.get())), "")
             << name;
     }
