@@ -9,18 +9,11 @@
 
 using namespace tessel;
 using testwire::BytesOf;
+using testwire::ReadInto;
+using testwire::W;
 using testwire::Wire;
 
 namespace {
-
-int Read(kora::ISerialize& obj, const std::string& bytes) {
-    kora::cSerializeBuffer b(bytes.data(), bytes.size());
-    return obj.Deserialize(b);
-}
-
-std::string W(const std::string& tokens) {
-    return Wire().Tokens(tokens).Bytes();
-}
 
 // Bytes of a set-flag request nesting `depth` further set-flag requests.
 std::string NestedFlags(unsigned depth) {
@@ -97,7 +90,7 @@ TEST(Messages, ReadLayouts) {
         SCOPED_TRACE(std::string(r.name) + " " + r.in);
         golden::Object obj = golden::Sample(r.name);
         ASSERT_TRUE(obj);
-        EXPECT_EQ(Read(*obj, W(r.in)), r.version);
+        EXPECT_EQ(ReadInto(*obj, W(r.in)), r.version);
         if (!r.out.empty()) {
             EXPECT_EQ(BytesOf(*obj), W(r.out));
         }
@@ -133,7 +126,7 @@ TEST(Messages, TextForms) {
     };
     for (const auto& r : rows) {
         golden::Object obj = golden::Sample(r.name);
-        ASSERT_NE(Read(*obj, W(r.form)), 0) << r.name;
+        ASSERT_NE(ReadInto(*obj, W(r.form)), 0) << r.name;
         EXPECT_EQ(obj->ToString(""), r.text);
     }
     EXPECT_EQ(ccDBLogExportReq().ToString("hex"),
@@ -169,7 +162,7 @@ TEST(Messages, FlagValueReferences) {
             EXPECT_EQ(second->GetRefCount(), 2);
         }
         // Reading a form without value drops the held one, and so does null.
-        EXPECT_EQ(Read(req, W("v1 s:f b0")), 1);
+        EXPECT_EQ(ReadInto(req, W("v1 s:f b0")), 1);
         EXPECT_EQ(kora::GC::LiveCount(), live);
         req.SetSObject(kora::Ref<ccDBResp>::Adopt(kora::New<ccDBSetItemResp>()).get());
         req.SetSObject(nullptr);
@@ -184,8 +177,8 @@ TEST(Messages, DeeplyNestedFlagValues) {
     size_t live = kora::GC::LiveCount();
     {
         ccDBSetFlagReq shallow, deep;
-        EXPECT_NE(Read(shallow, NestedFlags(3)), 0);
-        EXPECT_EQ(Read(deep, NestedFlags(100000)), 1);
+        EXPECT_NE(ReadInto(shallow, NestedFlags(3)), 0);
+        EXPECT_EQ(ReadInto(deep, NestedFlags(100000)), 1);
         unsigned depth = 0;
         for (auto* v = deep.GetSObject(); v; ++depth)
             v = dynamic_cast<ccDBSetFlagReq&>(*v).GetSObject();

@@ -101,6 +101,17 @@ class Wire {
     kora::cSerializeBuffer m_buf;
 };
 
+// The bytes of `tokens` (see Wire::Tokens).
+inline std::string W(const std::string& tokens) {
+    return Wire().Tokens(tokens).Bytes();
+}
+
+// Reads `bytes` into `obj`; what Deserialize returns.
+inline int ReadInto(kora::ISerialize& obj, const std::string& bytes) {
+    kora::cSerializeBuffer b(bytes.data(), bytes.size());
+    return obj.Deserialize(b);
+}
+
 inline std::string BytesOf(const kora::ISerialize& obj) {
     kora::cSerializeBuffer b;
     obj.Serialize(b);
