@@ -19,24 +19,20 @@
 using namespace tessel;
 using fakeserver::Events;
 using fakeserver::Make;
-using fakeserver::Received;
 using fakeserver::Recorder;
 using fakeserver::Rig;
-using testwire::Wire;
+using testwire::W;
 
 namespace {
 
-// A payload as the object factory writes it (type name, then the object's
-// own form); empty for none.
-std::string Sent(const Received& r) {
-    return r.payload ? golden::WireOf(*r.payload) : "";
-}
-
-// The one request the server received under `name`, as Sent() gives it.
+// The payload of the one request the server received under `name`, as the
+// object factory writes it (type name, then the object's own form); empty
+// for none.
 std::string OnlySent(Rig& rig, const std::string& name) {
     auto got = rig.server->Named(name);
     EXPECT_EQ(got.size(), 1u) << name;
-    return got.empty() ? "?" : Sent(got.back());
+    if (got.empty()) return "?";
+    return got.back().payload ? golden::WireOf(*got.back().payload) : "";
 }
 
 // An answer of the registered class `cls` (one of ccDBResp's) carrying `code`.
@@ -193,10 +189,8 @@ TEST(DataClient, ConnectRegistersLogUnitsAndReadsFeatureList) {
     auto* hello = dynamic_cast<kora::s_peerinfo*>(rig.server->All()[0].payload.get());
     ASSERT_NE(hello, nullptr);
     EXPECT_EQ(hello->Identity, "dataClient");
-    EXPECT_EQ(OnlySent(rig, "DB::REGCOLLECTIONREQ"),
-              Wire().Str("ccDBRegCollectionReq").Version(1).Str("/Log/Units/").Bytes());
-    EXPECT_EQ(OnlySent(rig, "DB::GETITEMREQ"),
-              Wire().Str("ccDBGetItemReq").Version(1).Str("/Features/FeatureList").Bytes());
+    EXPECT_EQ(OnlySent(rig, "DB::REGCOLLECTIONREQ"), W("s:ccDBRegCollectionReq v1 s:/Log/Units/"));
+    EXPECT_EQ(OnlySent(rig, "DB::GETITEMREQ"), W("s:ccDBGetItemReq v1 s:/Features/FeatureList"));
     EXPECT_EQ(rig.events.Seen(), std::vector<std::string>{"connect"});
     EXPECT_EQ(rig.client->GetFeatureList().GetPath(), "/Features/FeatureList");
 }
@@ -296,7 +290,7 @@ TEST(DataClient, RegisterAndDeregisterCollections) {
     EXPECT_EQ(rig.events.Count("deleted /Config/A/"), 1u);
     EXPECT_EQ(rig.server->Names(), std::vector<std::string>{"DB:DEREGCOLLECTIONREQ"});
     EXPECT_EQ(OnlySent(rig, "DB:DEREGCOLLECTIONREQ"),
-              Wire().Str("ccDBDeRegCollectionReq").Version(1).Str("/Config/A/").Bytes());
+              W("s:ccDBDeRegCollectionReq v1 s:/Config/A/"));
 }
 
 TEST(DataClient, SyncReachesCollectionsInKeyOrderAndCallbackBeforeCommit) {
