@@ -100,21 +100,11 @@ TEST(CollectionFamilies, StagedAndCommittedCopies) {
 
 // A sync without an item keeps single items and empties maps.
 TEST(CollectionFamilies, WhatASyncWithoutItemsLeaves) {
-    const std::set<std::string> keyed = {"UserObject",
-                                         "CSRTemplateObject",
-                                         "CertificateObject",
-                                         "LANInterfaceConfigObject",
-                                         "LanInterfaceStatusObject",
-                                         "WANRouteConfigObject",
-                                         "IpSecTunnelConfigObject",
-                                         "RuleConfigObject",
-                                         "GsmProviderObject",
-                                         "DMVPNNetworkConfigObject",
-                                         "RemoteAccessRuleConfigObject",
-                                         "ForwardConfigObject",
-                                         "FilterRuleConfigObject",
-                                         "TrafficPriorityRuleConfigObject",
-                                         "LogUnitObject"};
+    const std::string keyed =
+        " UserObject CSRTemplateObject CertificateObject LANInterfaceConfigObject "
+        "LanInterfaceStatusObject WANRouteConfigObject IpSecTunnelConfigObject RuleConfigObject "
+        "GsmProviderObject DMVPNNetworkConfigObject RemoteAccessRuleConfigObject "
+        "ForwardConfigObject FilterRuleConfigObject TrafficPriorityRuleConfigObject LogUnitObject ";
     for (const auto& info : CollectionCatalogue()) {
         for (const auto& type : info.types) {
             SCOPED_TRACE(std::string(info.name) + " " + type);
@@ -122,7 +112,7 @@ TEST(CollectionFamilies, WhatASyncWithoutItemsLeaves) {
             Item a = Make(type, NameFor(info), info);
             a->SetDir(std::string(info.path) + "a/");
             Sync(*c, {a});
-            EXPECT_EQ(Sync(*c, {}), keyed.count(type) == 1);
+            EXPECT_EQ(Sync(*c, {}), keyed.find(" " + type + " ") != std::string::npos);
         }
     }
 }
@@ -164,7 +154,8 @@ TEST(CollectionFamilies, RankedMapsOrderByRankThenName) {
     Sync(c, {header, rule("web", 2), rule("ssh", 1), rule("web", 1), rule("b", 2)});
     std::vector<std::string> order;
     c.ForEachRanked<cDBConfigPortForwardRule>([&](const cDBConfigPortForwardRule& r) {
-        order.push_back(r.GetName() + "@" + std::to_string(const_cast<cDBConfigPortForwardRule&>(r).GetRank()));
+        order.push_back(r.GetName() + "@" +
+                        std::to_string(const_cast<cDBConfigPortForwardRule&>(r).GetRank()));
     });
     EXPECT_EQ(order, (std::vector<std::string>{"ssh@1", "web@1", "b@2", "web@2"}));
     EXPECT_TRUE(Sync(c, {header, rule("ssh", 1)}));

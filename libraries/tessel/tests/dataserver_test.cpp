@@ -21,24 +21,33 @@ using testhost::WaitUntil;
 
 namespace {
 
-// One served data server and a set of probe clients in this process.
+// A served data server with the in-memory host (or `own`, taken over) behind
+// it, `clients` bare probe clients and, when asked for, a cDataClient.
 struct Rig {
-    explicit Rig(size_t clients = 1)
-        : serverService(fakeserver::UniqueName("srv")),
+    explicit Rig(size_t clients = 1, bool dataClient = false, MemoryHost* own = nullptr)
+        : owned(own ? own : new MemoryHost),
+          host(*owned),
+          serverService(fakeserver::UniqueName("srv")),
           clientService(fakeserver::UniqueName("srv-c")) {
         server.reset(new cDataServer(&serverService, &host));
-        EXPECT_TRUE(serverService.ServeInProcess());
-        EXPECT_TRUE(serverService.Start());
+        EXPECT_TRUE(serverService.ServeInProcess() && serverService.Start());
         EXPECT_TRUE(clientService.Start());
         for (size_t i = 0; i < clients; ++i) {
             probes.emplace_back(new Probe(&clientService, serverService.Name()));
             probes.back()->Start();
             EXPECT_TRUE(probes.back()->WaitConnected());
         }
+        if (dataClient) {
+            host.Put(cDBFeatureList());
+            client.reset(new cDataClient(&clientService, &events, 0, serverService.Name()));
+            client->Start();
+            EXPECT_TRUE(events.WaitFor("connect"));
+        }
         // The announcement reaches the server's table on its delivery thread.
-        EXPECT_TRUE(WaitUntil([&] { return Connected() == clients; }));
+        EXPECT_TRUE(WaitUntil([&] { return Connected() == clients + dataClient; }));
     }
     ~Rig() {
+        client.reset();
         for (auto& p : probes) p->Stop();
         probes.clear();
         clientService.Stop();
@@ -70,10 +79,13 @@ struct Rig {
         f(*server);
     }
 
-    MemoryHost host;
+    std::unique_ptr<MemoryHost> owned;
+    MemoryHost& host;
     kora::cService serverService, clientService;
     std::unique_ptr<cDataServer> server;
     std::vector<std::unique_ptr<Probe>> probes;
+    fakeserver::Events events;
+    std::unique_ptr<cDataClient> client;
 };
 
 cDBConfigSSH* SshIn(const char* dir, const char* name) {
@@ -92,46 +104,15 @@ std::vector<std::string> SyncedPaths(const std::vector<testhost::Received>& got)
     return paths;
 }
 
-}  // namespace
-
-namespace {
-
-// A cDataClient and the server, both in this process, with the in-memory host
-// behind the server.
-struct Pair {
-    Pair()
-        : serverService(fakeserver::UniqueName("pair")),
-          clientService(fakeserver::UniqueName("pair-c")) {
-        server.reset(new cDataServer(&serverService, &host));
-        EXPECT_TRUE(serverService.ServeInProcess() && serverService.Start());
-        EXPECT_TRUE(clientService.Start());
-        host.Put(cDBFeatureList());
-        client.reset(new cDataClient(&clientService, &events, 0, serverService.Name()));
-        client->Start();
-        EXPECT_TRUE(events.WaitFor("connect"));
-    }
-    ~Pair() {
-        client.reset();
-        clientService.Stop();
-        serverService.Stop();
-        server.reset();
-    }
-    // What the caller was handed, as its text ("null" for nothing); checks
-    // that the caller holds the only reference, and releases it.
-    static std::string Handed(kora::ISerialize* obj) {
-        if (!obj) return "null";
-        EXPECT_EQ(obj->GetRefCount(), 1);
-        const std::string text = obj->TypeName() + " " + obj->ToString("");
-        obj->Release();
-        return text;
-    }
-
-    MemoryHost host;
-    kora::cService serverService, clientService;
-    std::unique_ptr<cDataServer> server;
-    fakeserver::Events events;
-    std::unique_ptr<cDataClient> client;
-};
+// What a caller was handed, as its text ("null" for nothing); checks that the
+// caller holds the only reference, and releases it.
+std::string Handed(kora::ISerialize* obj) {
+    if (!obj) return "null";
+    EXPECT_EQ(obj->GetRefCount(), 1);
+    const std::string text = obj->TypeName() + " " + obj->ToString("");
+    obj->Release();
+    return text;
+}
 
 }  // namespace
 
@@ -141,8 +122,8 @@ struct Pair {
 TEST(DataServer, ResultCodesFromTheClientThroughTheHost) {
     const size_t live = kora::GC::LiveCount();
     {
-        Pair pair;
-        cDataClient& c = *pair.client;
+        Rig rig(0, true);
+        cDataClient& c = *rig.client;
         auto unit = kora::Ref<cDBLogUnit>::Adopt(Make<cDBLogUnit>([](cDBLogUnit& u) {
             u.SetDir("/Config/X/");
             u.SetName("VPN");
@@ -182,17 +163,17 @@ TEST(DataServer, ResultCodesFromTheClientThroughTheHost) {
             {[&] { return c.AddUser("eve", "pw", 7, 4, 250); }, "AddUser eve pw 7 0 250"},
         };
         for (int code : {1, -3}) {
-            pair.host.result = static_cast<int8_t>(code);
+            rig.host.result = static_cast<int8_t>(code);
             for (const auto& r : rows) {
-                pair.host.ClearCalls();
+                rig.host.ClearCalls();
                 EXPECT_EQ(r.first(), code) << r.second;
-                EXPECT_EQ(pair.host.Calls(), std::vector<std::string>{r.second});
+                EXPECT_EQ(rig.host.Calls(), std::vector<std::string>{r.second});
             }
         }
         // Neither the item nor the flag value is kept by the request.
         EXPECT_EQ(unit->GetRefCount(), 1);
         EXPECT_EQ(value->GetRefCount(), 1);
-        pair.host.snapshotResult = -2;  // answered at once (see SnapshotIsOneAtATime)
+        rig.host.snapshotResult = -2;  // answered at once (see SnapshotIsOneAtATime)
         EXPECT_EQ(c.CreateSnapshot("/tmp/snap"), -2);
     }
     EXPECT_EQ(kora::GC::LiveCount(), live);
@@ -200,18 +181,18 @@ TEST(DataServer, ResultCodesFromTheClientThroughTheHost) {
 
 // Requests answered with objects or values, and those without an answer.
 TEST(DataServer, AnswersFromTheClientThroughTheHost) {
-    Pair pair;
-    cDataClient& c = *pair.client;
+    Rig rig(0, true);
+    cDataClient& c = *rig.client;
     cDBLogUnit unit;
     unit.SetName("VPN");
     unit.SetLevel(2);  // below the entry logged next, whenever its sync arrives
-    pair.host.Put(unit);
-    pair.host.users["ann"] = {"secret", 3};
-    pair.host.flags["f"] = kora::Ref<kora::ISerialize>::Adopt(kora::New<kora::s_string>("v"));
-    EXPECT_EQ(Pair::Handed(c.GetItem("/Log/Units/VPN")), "cDBLogUnit " + unit.ToString(""));
-    EXPECT_EQ(Pair::Handed(c.GetItem("/nothing")), "null");
-    EXPECT_EQ(Pair::Handed(c.GetFlag("f")), "s_string v");
-    EXPECT_EQ(Pair::Handed(c.GetFlag("none")), "null");
+    rig.host.Put(unit);
+    rig.host.users["ann"] = {"secret", 3};
+    rig.host.flags["f"] = kora::Ref<kora::ISerialize>::Adopt(kora::New<kora::s_string>("v"));
+    EXPECT_EQ(Handed(c.GetItem("/Log/Units/VPN")), "cDBLogUnit " + unit.ToString(""));
+    EXPECT_EQ(Handed(c.GetItem("/nothing")), "null");
+    EXPECT_EQ(Handed(c.GetFlag("f")), "s_string v");
+    EXPECT_EQ(Handed(c.GetFlag("none")), "null");
     EXPECT_EQ(c.GetFactoryConfigInfo(),
               (std::pair<kora::s_string, kora::s_string>("factory-1", "2026-12-05")));
     const struct {
@@ -226,7 +207,7 @@ TEST(DataServer, AnswersFromTheClientThroughTheHost) {
     }
 
     // Requests without an answer reach the host before a later request.
-    pair.host.ClearCalls();
+    rig.host.ClearCalls();
     c.SetItem(&unit, false);
     c.Reboot();
     c.Log("VPN", 3, "T", "tunnel up", 1);
@@ -237,8 +218,8 @@ TEST(DataServer, AnswersFromTheClientThroughTheHost) {
     ASSERT_TRUE(log);
     ASSERT_EQ(log->GetEntries().size(), 1u);
     EXPECT_EQ(log->GetEntries().begin()->second.GetText(), "tunnel up");
-    const std::string peer = pair.clientService.Name().substr(0, cDBLogItem::kMaxPeer);
-    EXPECT_EQ(pair.host.Calls(),
+    const std::string peer = rig.clientService.Name().substr(0, cDBLogItem::kMaxPeer);
+    EXPECT_EQ(rig.host.Calls(),
               (std::vector<std::string>{
                   "SetItem /Log/Units/VPN", "SyncCollection /Log/Units/", "Reboot dataClient",
                   "Log VPN 3 T tunnel up||" + peer + "||1", "ReadLog 50 VPN 2 20 99"}));
@@ -248,35 +229,23 @@ TEST(DataServer, AnswersFromTheClientThroughTheHost) {
 // answer (or an empty reply) and never reaches the host.
 TEST(DataServer, MissingOrWrongPayloadsAreRefused) {
     Rig rig;
-    const struct {
-        const char* request;
-        const char* reply;
-        bool resultAnswer;
-    } cases[] = {
-        {kMsgGetItemReq, kMsgGetItemResp, false},
-        {kMsgSetItemReq, kMsgSetItemResp, true},
-        {kMsgDeleteItemReq, kMsgDeleteItemResp, true},
-        {kMsgDuplicateItemReq, kMsgDuplicateItemResp, true},
-        {kMsgRenameItemReq, kMsgRenameItemResp, true},
-        {kMsgRegCollectionReq, kMsgRegCollectionResp, true},
-        {kMsgReadLogReq, kMsgReadLogResp, false},
-        {kMsgConfigImportReq, kMsgConfigImportResp, true},
-        {kMsgAddUserReq, kMsgAddUserResp, true},
-        {kMsgSetFlagReq, kMsgSetFlagResp, true},
-        {kMsgGetFlagReq, kMsgGetFlagResp, false},
-        {kMsgSnapshotReq, kMsgSnapshotResp, true},
-    };
-    for (const auto& c : cases) {
+    // Those answered with a payload of their own get an empty answer.
+    const std::set<std::string> emptyAnswer = {kMsgGetItemReq, kMsgReadLogReq, kMsgGetFlagReq};
+    for (const char* request :
+         {kMsgGetItemReq, kMsgSetItemReq, kMsgDeleteItemReq, kMsgDuplicateItemReq,
+          kMsgRenameItemReq, kMsgRegCollectionReq, kMsgReadLogReq, kMsgConfigImportReq,
+          kMsgAddUserReq, kMsgSetFlagReq, kMsgGetFlagReq, kMsgSnapshotReq}) {
+        const std::string reply = std::string(request, std::strlen(request) - 3) + "RESP";
         for (bool wrongClass : {false, true}) {
-            kora::cMsg reply;
+            kora::cMsg answer;
             kora::ISerialize* payload = wrongClass ? kora::New<kora::s_string>("x") : nullptr;
-            ASSERT_TRUE(rig.probe().Request(c.request, payload, c.reply, reply)) << c.request;
-            auto* resp = reply.GetObject<ccDBResp>();
-            if (c.resultAnswer) {
-                ASSERT_NE(resp, nullptr) << c.request;
-                EXPECT_EQ(resp->Result, 0) << c.request;
+            ASSERT_TRUE(rig.probe().Request(request, payload, reply, answer)) << request;
+            auto* resp = answer.GetObject<ccDBResp>();
+            if (emptyAnswer.count(request)) {
+                EXPECT_EQ(answer.GetPayload(), nullptr) << request;
             } else {
-                EXPECT_EQ(reply.GetPayload(), nullptr) << c.request;
+                ASSERT_NE(resp, nullptr) << request;
+                EXPECT_EQ(resp->Result, 0) << request;
             }
         }
     }
@@ -537,26 +506,16 @@ TEST(DataServer, HostSeesTheCredentialsOfTheRequester) {
             return who && who->InGroup(::getgid()) ? 1 : 0;
         }
     };
-    Host host;
-    kora::cService serverService(fakeserver::UniqueName("creds")),
-        clientService(fakeserver::UniqueName("creds-c"));
-    cDataServer server(&serverService, &host);
-    host.server = &server;
-    ASSERT_TRUE(serverService.ServeInProcess() && serverService.Start() && clientService.Start());
-    Probe probe(&clientService, serverService.Name());
-    probe.Start();
-    ASSERT_TRUE(probe.WaitConnected());
-    kora::cMsg reply;
-    ASSERT_TRUE(probe.Request(kMsgRestoreReq, nullptr, kMsgRestoreResp, reply));
-    ASSERT_NE(reply.GetObject<ccDBRestoreResp>(), nullptr);
-    EXPECT_EQ(reply.GetObject<ccDBRestoreResp>()->Result, 1);
-    EXPECT_TRUE(host.during);
-    EXPECT_TRUE(host.seen.known);
-    EXPECT_EQ(host.seen.uid, ::getuid());
-    EXPECT_EQ(host.seen.pid, uint32_t(::getpid()));
-    kora::cDispatchLock g = serverService.LockDispatch();
-    EXPECT_EQ(server.RequestCredentials(), nullptr);
-    EXPECT_EQ(server.RequestChannel(), nullptr);
-    g.Unlock();
-    probe.Stop();
+    auto* host = new Host;
+    Rig rig(1, false, host);
+    host->server = rig.server.get();
+    EXPECT_EQ(rig.Result(kMsgRestoreReq, nullptr, kMsgRestoreResp), 1);
+    EXPECT_TRUE(host->during);
+    EXPECT_TRUE(host->seen.known);
+    EXPECT_EQ(host->seen.uid, ::getuid());
+    EXPECT_EQ(host->seen.pid, uint32_t(::getpid()));
+    rig.Locked([](cDataServer& s) {
+        EXPECT_EQ(s.RequestCredentials(), nullptr);
+        EXPECT_EQ(s.RequestChannel(), nullptr);
+    });
 }

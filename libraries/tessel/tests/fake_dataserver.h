@@ -41,7 +41,8 @@ class FakeServer : public kora::cMessageSink, public testhost::Inbox {
     using Rule = std::function<bool(const kora::cMsg& request, kora::cMsg& reply)>;
 
     explicit FakeServer(kora::cService* service) : kora::cMessageSink(service, "fakeServer") {
-        // Registration and item reads answer by default, so a client connects.
+        // Registration and item reads (with no item) answer by default, so a
+        // client connects.
         Answer(tessel::kMsgRegCollectionReq, [this](const kora::cMsg&, kora::cMsg& reply) {
             reply.SetName(tessel::kMsgRegCollectionResp);
             kora::s_int8 code = static_cast<int8_t>(regResult.load());
@@ -49,14 +50,7 @@ class FakeServer : public kora::cMessageSink, public testhost::Inbox {
                 [&](tessel::ccDBRegCollectionResp& r) { r.Result = code; }));
             return true;
         });
-        Answer(tessel::kMsgGetItemReq, [this](const kora::cMsg& request, kora::cMsg& reply) {
-            reply.SetName(tessel::kMsgGetItemResp);
-            auto* req = request.GetObject<tessel::ccDBGetItemReq>();
-            std::lock_guard<std::mutex> g(m_lock);
-            auto it = req ? items.find(req->Path) : items.end();
-            if (it != items.end()) reply.ShareObject(it->second.get());
-            return true;
-        });
+        AnswerWith(tessel::kMsgGetItemReq, tessel::kMsgGetItemResp, nullptr);
         service->RegisterMessageSink(this);
     }
     ~FakeServer() override { Service()->UnRegisterMessageSink(this); }
@@ -102,8 +96,6 @@ class FakeServer : public kora::cMessageSink, public testhost::Inbox {
 
     // Result of registrations; read when a registration arrives.
     std::atomic<int> regResult{1};
-    // Items answered to reads, by path; set before the client asks.
-    std::map<std::string, kora::Ref<tessel::cDBItem>> items;
 
   private:
     std::mutex m_lock;
@@ -187,30 +179,24 @@ class Recorder : public tessel::cDBCollection {
 // One fake server and one client connected to it, both in this process.
 struct Rig {
     explicit Rig(bool connect = true)
-        : serverService(new kora::cService(UniqueName("ds"))), clientService(UniqueName("dc")) {
-        server.reset(new FakeServer(serverService.get()));
-        EXPECT_TRUE(serverService->ServeInProcess());
-        EXPECT_TRUE(serverService->Start());
+        : serverService(UniqueName("ds")), clientService(UniqueName("dc")) {
+        server.reset(new FakeServer(&serverService));
+        EXPECT_TRUE(serverService.ServeInProcess() && serverService.Start());
         EXPECT_TRUE(clientService.Start());
-        client.reset(new tessel::cDataClient(&clientService, &events, 0, serverService->Name()));
+        client.reset(new tessel::cDataClient(&clientService, &events, 0, serverService.Name()));
         if (connect) Connect();
     }
     ~Rig() {
         client.reset();
         clientService.Stop();
-        DropServer();
+        server.reset();
     }
     void Connect() {
         client->Start();
         EXPECT_TRUE(events.WaitFor("connect"));
     }
-    // Takes the server away; the client's connection closes.
-    void DropServer() {
-        server.reset();
-        serverService.reset();
-    }
 
-    std::unique_ptr<kora::cService> serverService;
+    kora::cService serverService;
     std::unique_ptr<FakeServer> server;
     kora::cService clientService;
     Events events;

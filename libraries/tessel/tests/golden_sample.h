@@ -64,6 +64,25 @@ inline bool Load(const std::string& path, std::string& bytes) {
 
 Object Sample(const std::string& name);
 
+// The row table of `obj` and, in `record`, its record; null for the classes
+// written by hand (the directory listing and the feature list).
+inline const tessel::cRecordTable* RowsOf(kora::ISerialize& obj, tessel::cRecord*& record) {
+    if (auto* item = dynamic_cast<tessel::cDBItem*>(&obj)) {
+        record = item;
+        return item->FieldTable();
+    } else if (auto* payload = dynamic_cast<tessel::cPayload*>(&obj)) {
+        record = payload;
+        return &payload->Fields();
+    } else if (auto* entry = dynamic_cast<tessel::cDBLogItem*>(&obj)) {
+        record = entry;
+        return &tessel::cDBLogItem::Fields();
+    } else if (auto* batch = dynamic_cast<tessel::cDBLogResult*>(&obj)) {
+        record = batch;
+        return &tessel::cDBLogResult::Fields();
+    }
+    return nullptr;
+}
+
 namespace detail {
 
 // The bytes of one member alone, to tell whether a row kept a value.
@@ -153,23 +172,11 @@ inline void FillRows(tessel::cRecord& record, const tessel::cRecordTable& table)
 inline Object Sample(const std::string& name) {
     Object obj = Object::Adopt(kora::cObjectFactory::CreateObject(name));
     if (!obj) return obj;
-    tessel::cRecord* record = nullptr;
-    const tessel::cRecordTable* table = nullptr;
-    if (auto* item = dynamic_cast<tessel::cDBItem*>(obj.get())) {
+    if (auto* item = dynamic_cast<tessel::cDBItem*>(obj.get()))
         if (item->GetName().empty()) item->SetName("Golden1");
-        record = item;
-        table = item->FieldTable();
-    } else if (auto* payload = dynamic_cast<tessel::cPayload*>(obj.get())) {
-        record = payload;
-        table = &payload->Fields();
-    } else if (auto* entry = dynamic_cast<tessel::cDBLogItem*>(obj.get())) {
-        record = entry;
-        table = &tessel::cDBLogItem::Fields();
-    } else if (auto* batch = dynamic_cast<tessel::cDBLogResult*>(obj.get())) {
-        record = batch;
-        table = &tessel::cDBLogResult::Fields();
-    }
-    if (record && table) detail::FillRows(*record, *table);  // hand-written classes stay default
+    tessel::cRecord* record = nullptr;
+    if (const tessel::cRecordTable* table = RowsOf(*obj, record))
+        detail::FillRows(*record, *table);  // hand-written classes stay default
     return Read(WireOf(*obj));
 }
 

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,36 @@ inline Json::Value J(const char* text) {
     Json::Value v;
     EXPECT_TRUE(tessel::ParseJson(text, v)) << text;
     return v;
+}
+
+// Sets each member of `changes` in `object`; a null member removes it.
+inline void Apply(Json::Value& object, const Json::Value& changes) {
+    for (const auto& key : changes.getMemberNames()) {
+        if (changes[key].isNull())
+            object.removeMember(key);
+        else
+            object[key] = changes[key];
+    }
+}
+
+// Every member of `expected` as `data` holds it.
+inline void ExpectMembers(const Json::Value& data, const char* expected) {
+    const Json::Value want = J(expected);
+    for (const auto& key : want.getMemberNames())
+        EXPECT_EQ(data[key].toStyledString(), want[key].toStyledString()) << key;
+}
+
+// The fields of a row "a | b | c", each with single blanks between its words.
+inline std::vector<std::string> Split(const std::string& row) {
+    std::vector<std::string> fields(1);
+    std::istringstream in(row);
+    for (std::string word; in >> word;) {
+        if (word == "|")
+            fields.emplace_back();
+        else
+            fields.back() += (fields.back().empty() ? "" : " ") + word;
+    }
+    return fields;
 }
 
 // Loads `text` into `item`; returns the refused keys, and the result in `ok`.

@@ -8,15 +8,11 @@
 using namespace tessel;
 using testdoc::Features;
 using testwire::BytesOf;
+using testwire::ReadInto;
+using testwire::W;
 using testwire::Wire;
 
 namespace {
-
-template <class T>
-int ReadFrom(T& obj, const std::string& bytes) {
-    kora::cSerializeBuffer b(bytes.data(), bytes.size());
-    return obj.Deserialize(b);
-}
 
 // A JSON text in the styled form, to compare documents as text.
 std::string Styled(const char* text) {
@@ -36,13 +32,6 @@ cDBDirectory SampleListing() {
     dir.AddEntry(1, "a", "FilterRuleConfigObject");
     dir.SetAccessClass(ACCESS_CLASS_FIREWALL_CONFIG);
     return dir;
-}
-
-Wire FeatureWire(uint16_t version, const std::vector<std::string>& names) {
-    Wire w;
-    w.Version(version).Str("FeatureList").Str("/Features/").U32(uint32_t(names.size()));
-    for (const auto& n : names) w.Str(n);
-    return w;
 }
 
 cDBLogItem Entry(int64_t seconds, const std::string& text) {
@@ -109,17 +98,15 @@ TEST(DirectoryItem, ListsByRankThenName) {
 
 TEST(DirectoryItem, BinaryLayoutAndDamage) {
     cDBDirectory dir = SampleListing();
-    Wire golden;
-    golden.Version(4).Str("PacketFilter").Str("/Config/Network/Firewall/").U32(2);
-    golden.U32(1).U32(2).Str("a").Str("FilterRuleConfigObject").U32(0);
-    golden.Str("b").Str("FilterRuleConfigObject").U32(2).Str("Action").Str("Drop");
-    golden.Str("Port").Str("22");
-    golden.U32(2).U32(1).Str("a").Str("FilterRuleConfigObject").U32(0);
-    golden.Str(ACCESS_CLASS_FIREWALL_CONFIG);
-    const std::string bytes = golden.Bytes();
+    // Per rank: the rank, then its entries by name, each with its information.
+    const std::string bytes =
+        W("v4 s:PacketFilter s:/Config/Network/Firewall/ u32:2 u32:1 u32:2 s:a "
+          "s:FilterRuleConfigObject u32:0 s:b s:FilterRuleConfigObject u32:2 s:Action s:Drop "
+          "s:Port s:22 u32:2 u32:1 s:a s:FilterRuleConfigObject u32:0 "
+          "s:ACCESS_CLASS_FIREWALL_CONFIG");
     EXPECT_EQ(BytesOf(dir), bytes);
     cDBDirectory back;
-    EXPECT_EQ(ReadFrom(back, bytes), 1);
+    EXPECT_EQ(ReadInto(back, bytes), 1);
     EXPECT_EQ(back.GetEntries(), dir.GetEntries());
     EXPECT_EQ(back.ToHash(), dir.ToHash());
 
@@ -134,16 +121,17 @@ TEST(DirectoryItem, BinaryLayoutAndDamage) {
     for (size_t len = 0; len < bytes.size(); ++len) damaged.push_back(bytes.substr(0, len));
     for (const std::string& d : damaged) {
         cDBDirectory listing = SampleListing();
-        EXPECT_EQ(ReadFrom(listing, d), 0) << d.size();
+        EXPECT_EQ(ReadInto(listing, d), 0) << d.size();
         EXPECT_TRUE(listing.GetEntries().empty()) << d.size();
     }
 }
 
 TEST(FeatureList, ReceivingReplacesTheSet) {
     Features guard({"Old"});
-    const std::string bytes = FeatureWire(1, {"ManagedSwitch", "SerialRS232"}).Bytes();
+    const std::string bytes =
+        W("v1 s:FeatureList s:/Features/ u32:2 s:ManagedSwitch s:SerialRS232");
     cDBFeatureList list;
-    ASSERT_EQ(ReadFrom(list, bytes), 1);
+    ASSERT_EQ(ReadInto(list, bytes), 1);
     EXPECT_TRUE(cDBFeatureList::HasFeature("ManagedSwitch"));
     EXPECT_TRUE(cDBFeatureList::HasFeature("SerialRS232"));
     EXPECT_FALSE(cDBFeatureList::HasFeature("Old"));
@@ -151,19 +139,18 @@ TEST(FeatureList, ReceivingReplacesTheSet) {
     EXPECT_EQ(BytesOf(list), bytes);  // sent back in set order
 
     // Another version, every cut and an absurd count leave the set empty.
-    std::vector<std::string> damaged = {
-        FeatureWire(2, {"ManagedSwitch"}).Bytes(),
-        Wire().Version(1).Str("FeatureList").Str("/Features/").U32(0xfffffff0u).Str("x").Bytes()};
+    std::vector<std::string> damaged = {W("v2 s:FeatureList s:/Features/ u32:1 s:ManagedSwitch"),
+                                        W("v1 s:FeatureList s:/Features/ u32:0xfffffff0 s:x")};
     for (size_t len = 0; len < bytes.size(); ++len) damaged.push_back(bytes.substr(0, len));
     for (const std::string& d : damaged) {
         cDBFeatureList::AddFeature("ManagedSwitch");
-        EXPECT_EQ(ReadFrom(list, d), 0) << d.size();
+        EXPECT_EQ(ReadInto(list, d), 0) << d.size();
         EXPECT_FALSE(cDBFeatureList::HasFeature("ManagedSwitch")) << d.size();
     }
 
     // JSON: one true member per feature, none at all without features, and
     // it cannot be loaded.
-    ASSERT_EQ(ReadFrom(list, FeatureWire(1, {}).Bytes()), 1);
+    ASSERT_EQ(ReadInto(list, W("v1 s:FeatureList s:/Features/ u32:0")), 1);
     Json::Value root;
     list.ToJSON(root, false);
     EXPECT_EQ(StyledJson(root), Styled(R"({"Name":"FeatureList","Type":"FeatureListObject",
@@ -250,7 +237,7 @@ TEST(LogItem, LevelNamesExportLineTextAndJson) {
     // Another version is refused and leaves the entry at its defaults: time now.
     cDBLogItem back = Entry(1, "x");
     kora::cTime before = kora::cTime::Now();
-    EXPECT_EQ(ReadFrom(back, Wire().Version(2).U64(0).Str("wan").Bytes()), 0);
+    EXPECT_EQ(ReadInto(back, Wire().Version(2).U64(0).Str("wan").Bytes()), 0);
     EXPECT_EQ(back.GetUnit(), "");
     EXPECT_FALSE(back.GetTime() < before);
 }
@@ -270,7 +257,7 @@ TEST(LogResult, EntriesByNumber) {
                                Wire().U32(7).Bytes() + EntryWire(100, "replaced");
     EXPECT_EQ(BytesOf(result), golden);
     cDBLogResult back;
-    ASSERT_EQ(ReadFrom(back, golden), 1);
+    ASSERT_EQ(ReadInto(back, golden), 1);
     EXPECT_EQ(BytesOf(back), golden);
     result.ToJSON(root, false);
     ASSERT_EQ(root["Entries"].size(), 2u);
@@ -279,7 +266,7 @@ TEST(LogResult, EntriesByNumber) {
     EXPECT_EQ(result.ToString(""), "cDBLogResult:EntryCount:2");
 
     // Read with a number twice, the first entry stays.
-    ASSERT_EQ(ReadFrom(back, Wire().Version(1).U32(2).U32(5).Bytes() + EntryWire(1, "first") +
+    ASSERT_EQ(ReadInto(back, Wire().Version(1).U32(2).U32(5).Bytes() + EntryWire(1, "first") +
                                  Wire().U32(5).Bytes() + EntryWire(1, "second")),
               1);
     ASSERT_EQ(back.GetEntries().size(), 1u);
@@ -294,7 +281,7 @@ TEST(LogResult, EntriesByNumber) {
     for (size_t len = 0; len < golden.size(); ++len) damaged.push_back(golden.substr(0, len));
     for (const std::string& d : damaged) {
         cDBLogResult batch = result;
-        EXPECT_EQ(ReadFrom(batch, d), 0) << d.size();
+        EXPECT_EQ(ReadInto(batch, d), 0) << d.size();
         EXPECT_TRUE(batch.GetEntries().empty()) << d.size();
     }
 }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <sstream>
 
 namespace e2e {
 
@@ -21,14 +22,9 @@ Client::~Client() {
 std::vector<std::string> Client::Calls() {
     kora::Ref<kora::ISerialize> value =
         kora::Ref<kora::ISerialize>::Adopt(client->GetFlag("ctl:calls"));
-    const std::string text = value ? value->ToString("") : "";
+    std::istringstream text(value ? value->ToString("") : "");
     std::vector<std::string> calls;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        calls.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
+    for (std::string line; std::getline(text, line);) calls.push_back(line);
     return calls;
 }
 
