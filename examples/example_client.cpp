@@ -7,6 +7,7 @@
 // server pushes to the collection.
 #include <condition_variable>
 #include <iostream>
+#include <memory>
 #include <mutex>
 
 #include "tessel/collections.h"
@@ -53,7 +54,7 @@ class Events : public IDataClient {
 int main() {
     kora::cService service("tessel-example-client");
     Events events;
-    cDataClient client(&service, &events, 30000, "tessel-example");
+    cDataClient client(&service, &events, 30000, kDataServerService);
     service.Start();
     client.Start();
     if (!events.Wait(events.m_connected, 1)) {
@@ -62,10 +63,12 @@ int main() {
     }
     std::cout << "client: connected\n";
 
-    // The client owns the collection once it is registered.
-    auto* ssh = new cDBSSHCollection;
-    if (!client.RegisterCollection(ssh)) {
-        delete ssh;
+    // The client owns the collection once it is registered (until the
+    // connection closes: then it is gone, and registered again on the next
+    // connect by a service that keeps running).
+    cDBSSHCollection* ssh = client.RegisterCollection(std::make_unique<cDBSSHCollection>());
+    if (!ssh) {
+        std::cerr << "client: registration failed: " << FailureText(client.LastFailure()) << "\n";
         return 1;
     }
     events.Wait(events.m_syncs, 1);  // the first sync follows the registration
@@ -83,9 +86,9 @@ int main() {
                   << "\n";
     }
 
-    kora::Ref<cDBItem> item =
-        kora::Ref<cDBItem>::Adopt(client.GetItem("/Config/System/DeviceManagement/SSH/SSHConfig"));
-    if (item) std::cout << "client: GetItem gave " << item->ToString("") << "\n";
+    kora::Ref<cDBConfigSSH> item =
+        client.Get<cDBConfigSSH>("/Config/System/DeviceManagement/SSH/SSHConfig");
+    if (item) std::cout << "client: Get gave " << item->ToString("") << "\n";
 
     client.Log("EXAMPLE", 0, "demo", "dropped: below the unit's level", 1);
     client.Log("EXAMPLE", 2, "demo", "hello from the example client", 1);

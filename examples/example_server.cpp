@@ -2,9 +2,9 @@
 //
 //   example_server [seconds]     serve for that many seconds (default: until killed)
 //
-// A real data server keeps its items in a store and implements every
-// operation; this one answers the item and collection operations and refuses
-// the rest with 0.
+// A real data server keeps its items in a store and serves every operation;
+// this one serves the item and collection operations and the log book's
+// entries, and its base class refuses the rest with 0.
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -17,33 +17,27 @@ using namespace tessel;
 
 namespace {
 
-// A copy of an item through its binary form, holding one reference.
-cDBItem* Copy(const cDBItem& item) {
-    kora::cSerializeBuffer buffer;
-    kora::cObjectFactory::Serialize(item, buffer);
-    return dynamic_cast<cDBItem*>(kora::cObjectFactory::Deserialize(buffer));
-}
-
-class MemoryStore : public IDataServer {
+class MemoryStore : public cDataServerHost {
   public:
     MemoryStore() {
         // A little initial configuration.
         cDBConfigSSH ssh;
         ssh.SetEnabled(true);
-        Store(ssh);
+        Keep(ssh);
         cDBLogUnit unit;
         unit.SetName("EXAMPLE");
-        unit.SetLevel(1);
-        Store(unit);
+        unit.SetLevel(kLogInfo);
+        Keep(unit);
     }
 
-    cDBItem* GetItem(const kora::s_string& path) override {
+    // What the store keeps; the server takes a reference of its own.
+    kora::Ref<cDBItem> GetItemRef(const kora::s_string& path) override {
         auto it = m_items.find(path);
-        return it == m_items.end() ? nullptr : Copy(*it->second);
+        return it == m_items.end() ? kora::Ref<cDBItem>() : it->second;
     }
     kora::s_int8 SetItem(cDBItem* item) override {
-        Store(*item);
-        std::cout << "server: stored " << item->GetPath() << "\n";
+        Keep(*item);
+        std::cout << "server: stored " << item->GetPath() << std::endl;
         return 1;
     }
     kora::s_int8 DeleteItem(const kora::s_string& path) override {
@@ -53,66 +47,17 @@ class MemoryStore : public IDataServer {
     void SyncCollection(cDataServer* server, kora::cChannel* channel,
                         const kora::s_string& path) override {
         for (const auto& entry : m_items)
-            if (entry.second->GetDir() == path) server->SendSyncItem(channel, Copy(*entry.second));
+            if (entry.second->GetDir() == path) server->SendSyncItem(channel, entry.second);
     }
     void Log(const kora::cTime&, const kora::s_string& unit, kora::s_uint8 level,
              const kora::s_string&, const kora::s_string& text, const kora::s_string&,
              const kora::s_string& peer, const kora::s_string&, kora::s_int8) override {
         std::cout << "server: log " << unit << " level " << unsigned(level) << " from " << peer
-                  << ": " << text << "\n";
+                  << ": " << text << std::endl;
     }
-
-    // Not offered by this example.
-    kora::s_int8 DuplicateItem(const kora::s_string&, const kora::s_string&,
-                               const kora::s_string&) override {
-        return 0;
-    }
-    kora::s_int8 RenameItem(const kora::s_string&, const kora::s_string&, const kora::s_string&,
-                            std::set<kora::s_string>&) override {
-        return 0;
-    }
-    kora::s_int8 CreateRestorePoint() override { return 0; }
-    kora::s_int8 Restore() override { return 0; }
-    kora::s_int8 ImportConfig(const kora::s_string&, kora::s_bool) override { return 0; }
-    kora::s_int8 ConfirmConfig() override { return 0; }
-    kora::s_int8 FallbackConfig() override { return 0; }
-    kora::s_int8 ExportConfig(const kora::s_string&) override { return 0; }
-    kora::s_int8 ExportStatus(const kora::s_string&) override { return 0; }
-    kora::s_int8 FactoryReset() override { return 0; }
-    std::pair<kora::s_string, kora::s_string> GetFactoryConfigInfo() override { return {}; }
-    void Reboot(const kora::s_string& identity) override {
-        std::cout << "server: reboot asked by " << identity << "\n";
-    }
-    kora::s_int8 CreateSnapshot(const kora::s_string&) override { return 0; }
-    kora::ISerialize* ReadLog(const kora::cTime&, const kora::s_string&, kora::s_uint8,
-                              kora::s_uint8, kora::s_uint64) override {
-        return nullptr;
-    }
-    kora::s_int8 ExportLog(const kora::cTime&, const kora::cTime&, kora::s_uint8,
-                           const std::set<kora::s_string>&, const kora::s_string&) override {
-        return 0;
-    }
-    kora::s_int8 AddUser(const kora::s_string&, const kora::s_string&, kora::s_uint8, kora::s_uint8,
-                         kora::s_uint8) override {
-        return 0;
-    }
-    kora::s_int8 DeleteUser(const kora::s_string&) override { return 0; }
-    kora::s_int8 SetPassword(const kora::s_string&, const kora::s_string&, kora::s_uint8) override {
-        return 0;
-    }
-    bool AuthenticateUser(const kora::s_string&, const kora::s_string&, kora::s_uint8&) override {
-        return false;
-    }
-    kora::s_int8 SetFlag(const kora::s_string&, kora::ISerialize*) override { return 0; }
-    kora::ISerialize* GetFlag(const kora::s_string&) override { return nullptr; }
-    kora::s_int8 DeleteFlag(const kora::s_string&) override { return 0; }
-    kora::s_int8 ExportFlags(const kora::s_string&) override { return 0; }
-    void DumpFinished() override {}
 
   private:
-    void Store(const cDBItem& item) {
-        m_items[item.GetPath()] = kora::Ref<cDBItem>::Adopt(Copy(item));
-    }
+    void Keep(const cDBItem& item) { m_items[item.GetPath()] = item.Clone(); }
     std::map<std::string, kora::Ref<cDBItem>> m_items;
 };
 
@@ -126,7 +71,7 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, [](int) { g_stop = 1; });
 
     dataInit();
-    kora::cService service("tessel-example");
+    kora::cService service(kDataServerService);
     MemoryStore store;
     cDataServer server(&service, &store);  // also forgets channels that close
     if (!service.Serve() || !service.Start()) {

@@ -89,9 +89,10 @@ bool EncodeFor(ChannelImpl& ch, const cMsg& msg, uint32_t& msgId) {
 
 }  // namespace
 
-bool ChannelImpl::Send(const cMsg& msg) {
+bool ChannelImpl::Send(const cMsg& msg, uint32_t* sentId) {
     uint32_t msgId;
     if (!EncodeFor(*this, msg, msgId)) return false;
+    if (sentId) *sentId = msgId;
     const cSerializeBuffer& frame = EncodeBuffer();
     std::lock_guard<std::mutex> g(lock);
     if (fd < 0 || closing) return false;

@@ -258,6 +258,13 @@ bool cServiceClient::Send(cMsg& msg) {
     return ch && ch->Impl().Send(msg);
 }
 
+bool cServiceClient::Send(cMsg& msg, uint32_t& id, uint32_t& channelId) {
+    Ref<cChannel> ch = GetChannel();
+    if (!ch || !ch->Impl().Send(msg, &id)) return false;
+    channelId = ch->Id();
+    return true;
+}
+
 bool cServiceClient::SendSync(cMsg& msg, cMsg& reply, unsigned timeoutMs,
                               const std::string& replyName, const std::string&,
                               const std::string&) {

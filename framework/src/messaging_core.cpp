@@ -507,7 +507,7 @@ void ServiceCore::Deliver(Entry& e) {
     }
     ctx = saved;
     // A peer chooses the names it sends: the trace goes through the limiter.
-    if (!handled) PeerTrace(this, 0, "message not handled", e.msg.Name());
+    if (!handled && !e.msg.Noticed()) PeerTrace(this, 0, "message not handled", e.msg.Name());
 }
 
 // ---- timers ----

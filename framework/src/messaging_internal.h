@@ -155,7 +155,8 @@ struct ChannelImpl {
 
     uint32_t NextId();
     // Writes (or queues) a message.
-    bool Send(const cMsg& msg);
+    // `sentId`, when given, receives the id the frame went out with.
+    bool Send(const cMsg& msg, uint32_t* sentId = nullptr);
     bool SendSync(const cMsg& msg, cMsg& reply, unsigned timeoutMs, const std::string& replyName);
     // A worker got an epoll event for this channel.
     void HandleEvent(uint32_t events);

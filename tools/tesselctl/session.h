@@ -23,7 +23,7 @@ enum Exit : int {
 
 // Options that apply to every subcommand.
 struct cGlobal {
-    std::string service = "tesseld";
+    std::string service = tessel::kDataServerService;
     double wait = 0;  // seconds to wait for a server that is not up yet
     bool json = false;
     bool showSecrets = false;

@@ -37,7 +37,7 @@ namespace tesseld {
 struct cOptions {
     std::string stateDir = "/var/lib/tesseld";
     std::string factoryFile;  // the factory configuration document file
-    std::string serviceName = "tesseld";
+    std::string serviceName = tessel::kDataServerService;
     std::string adminGroup;         // "": only root and the server's own user administer
     std::string adminPasswordFile;  // first start: the admin's password ("" generates one)
     std::string rebootCommand;      // run through /bin/sh -c; "" runs nothing

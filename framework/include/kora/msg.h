@@ -89,6 +89,11 @@ class KORA_API cMsg {
     // (posted messages, timers, connection events). Handlers of names that only
     // the process itself may produce check it.
     bool FromPeer() const { return m_fromPeer; }
+    // A sink that acted on a message but leaves it to the other sinks (its
+    // ProcessMsg returns false) marks it: a message that no sink handles is
+    // traced as not handled only when no sink took note of it either.
+    void MarkNoticed() { m_noticed = true; }
+    bool Noticed() const { return m_noticed; }
 
     // Frame ids of a received message (0 for a local one).
     uint32_t Id() const { return m_id; }
@@ -115,6 +120,7 @@ class KORA_API cMsg {
     uint32_t m_id = 0;
     uint32_t m_inReplyTo = 0;
     bool m_fromPeer = false;
+    bool m_noticed = false;
 };
 
 // What one end of a connection knows about the other. The connecting side

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -137,6 +138,9 @@ class Ref {
         if (m_p) m_p->AddRef();
     }
     Ref(Ref&& o) noexcept : m_p(o.m_p) { o.m_p = nullptr; }
+    // A handle of a derived class converts to one of its base.
+    template <class U, class = std::enable_if_t<std::is_convertible<U*, T*>::value>>
+    Ref(Ref<U> o) noexcept : m_p(o.Detach()) {}
     Ref& operator=(Ref o) noexcept {
         std::swap(m_p, o.m_p);
         return *this;

@@ -61,6 +61,10 @@ class KORA_API cServiceClient : public cMessageSink {
 
     // Sends without waiting; false when not connected (or see cChannel::Send).
     bool Send(cMsg& msg);
+    // The same, telling the id the message went out with and the channel
+    // (cChannel::Id) it went on: the answer arrives as a message whose
+    // InReplyTo() is that id, on that channel, for a sink to pick up.
+    bool Send(cMsg& msg, uint32_t& id, uint32_t& channelId);
     // Sends `msg` and waits up to `timeoutMs` for the message named `replyName`
     // that answers it; on success the answer is stored in `reply`. False on
     // timeout, without a connection, or when the connection is lost meanwhile.

@@ -1,8 +1,10 @@
 #include "tessel/collections.h"
 
+#include "kora/factory.h"
 #include "tessel/collections_access.h"
 #include "tessel/collections_catalogue.h"
 #include "tessel/collections_log.h"
+#include "tessel/registration.h"
 
 namespace tessel {
 
@@ -93,6 +95,19 @@ std::string ItemHome(const std::string& type) {
         for (const auto& t : c.types)
             if (t == type) return c.path;
     return "";
+}
+
+std::vector<ItemPlace> ItemPlaces() {
+    std::vector<ItemPlace> places;
+    for (const auto& name : RegisteredItemClasses()) {
+        auto object = kora::Ref<kora::ISerialize>::Adopt(kora::cObjectFactory::CreateObject(name));
+        const auto* item = dynamic_cast<const cDBItem*>(object.get());
+        if (!item) continue;  // log entries and results travel with items but are none
+        const std::string home = ItemHome(item->GetType());
+        places.push_back({name, item->GetType(), home.empty() ? std::string(item->GetDir()) : home,
+                          item->GetName()});
+    }
+    return places;
 }
 
 }  // namespace tessel

@@ -2,6 +2,8 @@
 // messages, item operations and the registration of collections.
 #include "tessel/dataclient.h"
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 
 #include "dataclient_request.h"
@@ -19,7 +21,51 @@ constexpr const char* kTraceVersion = "001";
 constexpr const char* kFeatureListDir = "/Features/";
 constexpr const char* kFeatureListName = "FeatureList";
 
+// The client's own timer for its non-blocking requests.
+constexpr const char* kMsgPendingTimeout = "DATA::PENDING-TIMEOUT";
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 }  // namespace
+
+// Local messages reach a service client only as its connection events, so
+// the timer of the outstanding requests reports to a sink of its own.
+struct cDataClient::cPendingTimer : kora::cMessageSink {
+    cPendingTimer(cDataClient& client, kora::cService* service)
+        : kora::cMessageSink(service, "dataClient-pending"),
+          client(client),
+          timer(service, false, this) {}
+    bool ProcessMsg(kora::cMsg&) override {
+        client.ExpirePending(false, eFailure::kTimedOut);
+        return true;
+    }
+    cDataClient& client;
+    kora::cTimer timer;
+};
+
+const char* FailureText(eFailure failure) {
+    switch (failure) {
+        case eFailure::kNone:
+            return "no failure";
+        case eFailure::kNotConnected:
+            return "not connected";
+        case eFailure::kTimedOut:
+            return "timed out";
+        case eFailure::kWrongAnswer:
+            return "wrong answer";
+        case eFailure::kNotFound:
+            return "not found";
+        case eFailure::kRefused:
+            return "refused";
+        case eFailure::kInvalid:
+            return "invalid";
+    }
+    return "?";
+}
 
 cDataClient::cDataClient(kora::cService* service, IDataClient* callback, unsigned int timeout,
                          std::string serverName)
@@ -28,16 +74,44 @@ cDataClient::cDataClient(kora::cService* service, IDataClient* callback, unsigne
       m_service(service),
       // A process may implement the callbacks on its service object itself.
       m_callback(callback ? callback : dynamic_cast<IDataClient*>(service)),
-      m_timeout(timeout <= kMinTimeoutMs ? kMinTimeoutMs : timeout) {
+      m_timeout(timeout <= kMinTimeoutMs ? kMinTimeoutMs : timeout),
+      m_pendingTimer(new cPendingTimer(*this, service)),
+      m_anchor(std::make_shared<cDataClient*>(this)) {
     if (m_service) m_service->RegisterMessageSink(this);
 }
 
 cDataClient::~cDataClient() {
     kora::cDispatchLock guard = Guard();
+    // Watch handles and deferred callbacks see from now on that the client is gone.
+    m_anchor.reset();
     // No message may reach an object on its way out.
     Detach();
+    m_pendingTimer.reset();
     DeleteCollections();
     if (m_service) m_service->UnRegisterMessageSink(this);
+}
+
+eFailure cDataClient::LastFailure() const {
+    kora::cDispatchLock guard = Guard();
+    return m_failure;
+}
+
+kora::s_int8 cDataClient::LastResult() const {
+    kora::cDispatchLock guard = Guard();
+    return m_result;
+}
+
+void cDataClient::SetFailure(eFailure failure, kora::s_int8 result) {
+    m_failure = failure;
+    m_result = failure == eFailure::kNone ? kora::s_int8(1) : result;
+}
+
+kora::s_int8 cDataClient::Judge(kora::s_int8 result) {
+    if (result == 1)
+        SetFailure(eFailure::kNone);
+    else
+        SetFailure(eFailure::kRefused, result);
+    return result;
 }
 
 kora::cDispatchLock cDataClient::Guard() const {
@@ -47,6 +121,16 @@ kora::cDispatchLock cDataClient::Guard() const {
 // ---- Dispatcher ----
 
 bool cDataClient::DispatchMessage(kora::cMsg& msg) {
+    // What the client does on its own here is no operation of the process's:
+    // the failure it last saw stays readable.
+    struct KeepFailure {
+        cDataClient& c;
+        eFailure failure;
+        kora::s_int8 result;
+        ~KeepFailure() { c.SetFailure(failure, result); }
+    } keep{*this, m_failure, m_result};
+    // Answers to the client's own non-blocking requests.
+    if (AnswerPending(msg)) return true;
     if (!m_callback) {
         kora::cTracepoint::Call(kTraceModule, kTraceVersion, 1,
                                 "DataClient Protocoll unavailable (==NULL)", "", __FILE__,
@@ -58,6 +142,8 @@ bool cDataClient::DispatchMessage(kora::cMsg& msg) {
         OnConnectMessage();
     } else if (name == kMsgOnClose) {
         DeleteCollections();
+        for (auto& entry : m_watches) entry.second.registered = false;
+        ExpirePending(true, eFailure::kNotConnected);
         m_callback->OnDataClose(this);
     } else if (name == kMsgCollectionSyncInit) {
         SyncInit(msg);
@@ -91,6 +177,7 @@ void cDataClient::OnConnectMessage() {
         m_featureList = *features;
     item = kora::Ref<cDBItem>();
     m_callback->OnDataConnect(this);
+    RegisterWatches();
 }
 
 void cDataClient::DeleteCollections() {
@@ -101,6 +188,7 @@ void cDataClient::DeleteCollections() {
 void cDataClient::SyncInit(kora::cMsg& msg) {
     const ccDBSyncInit* init = msg.GetObject<ccDBSyncInit>();
     if (!init) return;
+    ForWatches(init->Path, false, [](cWatchEntry& watch) { watch.Begin(); });
     if (init->Path == m_logUnits.GetPath()) {
         m_logUnits.BeginSync();
         return;
@@ -112,6 +200,8 @@ void cDataClient::SyncInit(kora::cMsg& msg) {
 void cDataClient::SyncItem(kora::cMsg& msg) {
     cDBItem* item = msg.GetObject<cDBItem>();
     if (!item) return;
+    // A watch follows exactly its directory.
+    ForWatches(item->GetDir(), false, [item](cWatchEntry& watch) { watch.Offer(item); });
     if (item->GetDir() == m_logUnits.GetPath()) {
         m_logUnits.ValidateDBItem(item);
         return;
@@ -126,17 +216,24 @@ void cDataClient::SyncItem(kora::cMsg& msg) {
 void cDataClient::SyncEnd(kora::cMsg& msg) {
     const ccDBSyncEnd* end = msg.GetObject<ccDBSyncEnd>();
     if (!end) return;
-    if (end->Path == m_logUnits.GetPath()) {
+    const std::string path = end->Path;
+    EndCollectionSync(path);
+    // After the collections, so their callbacks have seen the sync first.
+    ForWatches(path, true, [](cWatchEntry& watch) { watch.End(); });
+}
+
+void cDataClient::EndCollectionSync(const std::string& path) {
+    if (path == m_logUnits.GetPath()) {
         m_logUnits.EndSync();
         return;
     }
-    auto it = m_collections.find(end->Path);
+    auto it = m_collections.find(path);
     if (it == m_collections.end() || !it->second) return;
     cDBCollection* collection = it->second;
     // Before the commit, so the process can still compare old and new contents.
     m_callback->OnCollectionSynced(this, collection);
     // The callback may have deregistered (and so deleted) the collection.
-    it = m_collections.find(end->Path);
+    it = m_collections.find(path);
     if (it != m_collections.end() && it->second == collection) collection->EndSync();
 }
 
@@ -152,23 +249,35 @@ void cDataClient::DumpRequest(kora::cMsg& msg) {
 // ---- Items ----
 
 cDBItem* cDataClient::GetItem(const kora::s_string& path) {
+    return GetItemRef(path).Detach();
+}
+
+kora::Ref<cDBItem> cDataClient::GetItemRef(const kora::s_string& path) {
     kora::cDispatchLock guard = Guard();
     kora::cMsg request(kMsgGetItemReq);
-    if (!Attach<ccDBGetItemReq>(request, [&](ccDBGetItemReq& r) { r.Path = path; })) return nullptr;
-    return Exchange<cDBItem>(request, kMsgGetItemResp).Detach();
+    if (!Attach<ccDBGetItemReq>(request, [&](ccDBGetItemReq& r) { r.Path = path; })) {
+        SetFailure(eFailure::kInvalid);
+        return {};
+    }
+    return Exchange<cDBItem>(request, kMsgGetItemResp);
 }
 
 kora::s_int8 cDataClient::SetItem(cDBItem* item, bool wait) {
-    if (!item) return 0;
     kora::cDispatchLock guard = Guard();
+    if (!item) {
+        SetFailure(eFailure::kInvalid);
+        return 0;
+    }
     kora::cMsg request(wait ? kMsgSetItemReq : kMsgSetItem);
     request.ShareObject(item);
     if (!wait) {
-        Send(request);
+        // Reported as done whatever happens; LastFailure() tells whether it left.
+        SetFailure(Send(request) ? eFailure::kNone : eFailure::kNotConnected);
         return 1;
     }
     kora::Ref<ccDBSetItemResp> answer = Exchange<ccDBSetItemResp>(request, kMsgSetItemResp);
-    return answer ? answer->Result : kora::s_int8(0);
+    if (!answer && m_failure == eFailure::kNotFound) SetFailure(eFailure::kWrongAnswer);
+    return answer ? Judge(answer->Result) : kora::s_int8(0);
 }
 
 kora::s_int8 cDataClient::DeleteItem(const kora::s_string& path) {
@@ -214,12 +323,14 @@ bool cDataClient::RequestRegistration(const std::string& path) {
 }
 
 bool cDataClient::RegisterCollection(cDBCollection* collection) {
+    kora::cDispatchLock guard = Guard();
     // The client's own log-unit collection is registered on every connect by
     // the client itself and must never end up in the map it deletes from.
-    if (!collection || collection == &m_logUnits) return false;
-    kora::cDispatchLock guard = Guard();
-    const std::string path = collection->GetPath();
-    if (m_collections.count(path)) return false;
+    const std::string path = collection ? std::string(collection->GetPath()) : std::string();
+    if (!collection || collection == &m_logUnits || m_collections.count(path)) {
+        SetFailure(eFailure::kInvalid);
+        return false;
+    }
     // The dispatch lock keeps the sync that follows the answer queued until
     // the collection is in the map.
     if (!RequestRegistration(path)) return false;
@@ -243,12 +354,200 @@ void cDataClient::DeregisterCollection(cDBCollection* collection) {
     if (it == m_collections.end() || it->second != collection) return;
     m_collections.erase(it);
     delete collection;
+    // The server keeps one registration per connection and path, which the
+    // watches of that directory shared: register it for them again.
+    auto watched = m_watches.find(path);
+    if (watched != m_watches.end() && watched->second.registered)
+        watched->second.registered = RequestRegistration(path);
 }
 
 cDBCollection* cDataClient::GetCollection(const std::string& path) const {
     kora::cDispatchLock guard = Guard();
     auto it = m_collections.find(path);
     return it == m_collections.end() ? nullptr : it->second;
+}
+
+// ---- Watches ----
+
+void cWatch::Reset() {
+    std::shared_ptr<cWatchEntry> entry = std::move(m_entry);
+    m_entry.reset();
+    std::shared_ptr<cDataClient*> client = m_client.lock();
+    m_client.reset();
+    if (entry && client) (*client)->RemoveWatch(entry);
+}
+
+cWatch cDataClient::AddWatch(std::shared_ptr<cWatchEntry> entry) {
+    kora::cDispatchLock guard = Guard();
+    const std::string directory = entry->Directory();
+    m_watches[directory].entries.push_back(entry);
+    // Registering again makes the server send the directory afresh: the new
+    // watch's first sync. Without a connection, the next connect does it.
+    const bool registered = RequestRegistration(directory);
+    auto it = m_watches.find(directory);
+    if (it != m_watches.end()) it->second.registered = it->second.registered || registered;
+    return cWatch(m_anchor, std::move(entry));
+}
+
+void cDataClient::RemoveWatch(const std::shared_ptr<cWatchEntry>& entry) {
+    kora::cDispatchLock guard = Guard();
+    entry->Deactivate();
+    const std::string directory = entry->Directory();
+    auto it = m_watches.find(directory);
+    if (it == m_watches.end()) return;
+    auto& entries = it->second.entries;
+    entries.erase(std::remove(entries.begin(), entries.end(), entry), entries.end());
+    if (!entries.empty()) return;
+    const bool registered = it->second.registered;
+    m_watches.erase(it);
+    // The server keeps one registration per connection and path: leave it
+    // to a collection of the process's or the client's log units there.
+    if (!registered || m_collections.count(directory) || directory == m_logUnits.GetPath()) return;
+    kora::cMsg request(kMsgDeRegCollectionReq);
+    if (Attach<ccDBDeRegCollectionReq>(request,
+                                       [&](ccDBDeRegCollectionReq& r) { r.Path = directory; }))
+        SendAsync(request, kMsgDeRegCollectionResp, nullptr);  // the answer changes nothing
+}
+
+void cDataClient::RegisterWatches() {
+    std::vector<std::string> directories;
+    for (const auto& entry : m_watches) directories.push_back(entry.first);
+    for (const auto& directory : directories) {
+        const bool registered = RequestRegistration(directory);
+        auto it = m_watches.find(directory);  // a callback may have ended them meanwhile
+        if (it != m_watches.end()) it->second.registered = registered;
+    }
+}
+
+template <class Step>
+void cDataClient::ForWatches(const std::string& directory, bool runsCallbacks, Step step) {
+    auto it = m_watches.find(directory);
+    if (it == m_watches.end()) return;
+    if (!runsCallbacks) {
+        for (auto& watch : it->second.entries) step(*watch);
+        return;
+    }
+    // A callback may add or end watches: go over a copy.
+    std::vector<std::shared_ptr<cWatchEntry>> entries = it->second.entries;
+    for (auto& watch : entries)
+        if (watch->Active()) step(*watch);
+}
+
+// ---- Non-blocking requests ----
+
+void cDataClient::Later(std::function<void()> fn) {
+    if (!m_service || !fn) return;
+    std::weak_ptr<cDataClient*> alive = m_anchor;
+    m_service->RunOnDelivery([alive, fn = std::move(fn)] {
+        if (alive.lock()) fn();
+    });
+}
+
+void cDataClient::SendAsync(kora::cMsg& request, const char* replyName,
+                            std::function<void(kora::cMsg* reply, eFailure failure)> done) {
+    uint32_t id = 0, channel = 0;
+    if (!Send(request, id, channel)) {
+        if (done) Later([done] { done(nullptr, eFailure::kNotConnected); });
+        return;
+    }
+    m_pending[{channel, id}] = cPending{replyName, NowMs() + m_timeout, std::move(done)};
+    if (m_pending.size() == 1) ArmPendingTimer();
+}
+
+bool cDataClient::AnswerPending(kora::cMsg& msg) {
+    if (m_pending.empty() || !msg.FromPeer() || !msg.InReplyTo() || !msg.Channel()) return false;
+    auto it = m_pending.find({msg.Channel()->Id(), msg.InReplyTo()});
+    if (it == m_pending.end() || it->second.replyName != msg.Name()) return false;
+    auto done = std::move(it->second.done);
+    m_pending.erase(it);
+    ArmPendingTimer();
+    if (done) done(&msg, eFailure::kNone);
+    return true;
+}
+
+void cDataClient::ExpirePending(bool closed, eFailure failure) {
+    // After a close, every request not sent on the connection open now is lost.
+    kora::Ref<kora::cChannel> open = GetChannel();
+    const uint32_t current = open && open->IsOpen() ? open->Id() : 0;
+    const int64_t now = NowMs();
+    std::vector<std::function<void(kora::cMsg*, eFailure)>> due;
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        const bool lost = closed ? it->first.first != current : it->second.deadlineMs <= now;
+        if (!lost) {
+            ++it;
+            continue;
+        }
+        due.push_back(std::move(it->second.done));
+        it = m_pending.erase(it);
+    }
+    ArmPendingTimer();
+    for (auto& done : due)
+        if (done) done(nullptr, failure);
+}
+
+void cDataClient::ArmPendingTimer() {
+    if (m_pending.empty()) {
+        m_pendingTimer->timer.Stop();
+        return;
+    }
+    int64_t next = m_pending.begin()->second.deadlineMs;
+    for (const auto& entry : m_pending) next = std::min(next, entry.second.deadlineMs);
+    m_pendingTimer->timer.StartMs(static_cast<unsigned>(std::max<int64_t>(1, next - NowMs())),
+                                  kMsgPendingTimeout);
+}
+
+namespace {
+
+// Hands the outcome of a result-code request of answer class R to `done`.
+template <class R>
+auto ResultTo(cDataClient::ResultCallback done) {
+    return [done = std::move(done)](kora::cMsg* reply, eFailure failure) {
+        if (!done) return;
+        const R* answer = reply ? reply->GetObject<R>() : nullptr;
+        if (reply && !answer) failure = eFailure::kWrongAnswer;
+        const kora::s_int8 result = answer ? answer->Result : kora::s_int8(0);
+        if (answer && result != 1) failure = eFailure::kRefused;
+        done(result, failure);
+    };
+}
+
+}  // namespace
+
+void cDataClient::GetItemAsync(const kora::s_string& path, ItemCallback done) {
+    kora::cDispatchLock guard = Guard();
+    kora::cMsg request(kMsgGetItemReq);
+    if (!Attach<ccDBGetItemReq>(request, [&](ccDBGetItemReq& r) { r.Path = path; })) {
+        if (done) Later([done] { done({}, eFailure::kInvalid); });
+        return;
+    }
+    SendAsync(request, kMsgGetItemResp,
+              [done = std::move(done)](kora::cMsg* reply, eFailure failure) {
+                  if (!done) return;
+                  if (!reply) return done({}, failure);
+                  cDBItem* item = reply->GetObject<cDBItem>();
+                  done(kora::Ref<cDBItem>::Share(item), Judged<cDBItem>(true, true, *reply));
+              });
+}
+
+void cDataClient::SetItemAsync(const kora::Ref<cDBItem>& item, ResultCallback done) {
+    kora::cDispatchLock guard = Guard();
+    if (!item) {
+        if (done) Later([done] { done(0, eFailure::kInvalid); });
+        return;
+    }
+    kora::cMsg request(kMsgSetItemReq);
+    request.ShareObject(item.get());
+    SendAsync(request, kMsgSetItemResp, ResultTo<ccDBSetItemResp>(std::move(done)));
+}
+
+void cDataClient::DeleteItemAsync(const kora::s_string& path, ResultCallback done) {
+    kora::cDispatchLock guard = Guard();
+    kora::cMsg request(kMsgDeleteItemReq);
+    if (!Attach<ccDBDeleteItemReq>(request, [&](ccDBDeleteItemReq& r) { r.Path = path; })) {
+        if (done) Later([done] { done(0, eFailure::kInvalid); });
+        return;
+    }
+    SendAsync(request, kMsgDeleteItemResp, ResultTo<ccDBDeleteItemResp>(std::move(done)));
 }
 
 }  // namespace tessel

@@ -1,5 +1,7 @@
 // cDataClient: administrative operations of the data server (reboot, restore
 // points, factory reset, flags, users, snapshots, export and import).
+#include <utility>
+
 #include "dataclient_request.h"
 #include "tessel/messages_admin.h"
 
@@ -8,7 +10,8 @@ namespace tessel {
 void cDataClient::Reboot() {
     kora::cDispatchLock guard = Guard();
     kora::cMsg request(kMsgRebootReq);
-    Send(request);  // not even a missing connection is reported
+    // Nothing is returned; LastFailure() tells whether it left.
+    SetFailure(Send(request) ? eFailure::kNone : eFailure::kNotConnected);
 }
 
 kora::s_int8 cDataClient::CreateRestorePoint() {
@@ -65,10 +68,17 @@ kora::s_int8 cDataClient::SetFlag(std::string name, kora::ISerialize* value) {
 }
 
 kora::ISerialize* cDataClient::GetFlag(std::string name) {
+    return GetFlagRef(std::move(name)).Detach();
+}
+
+kora::Ref<kora::ISerialize> cDataClient::GetFlagRef(std::string name) {
     kora::cDispatchLock guard = Guard();
     kora::cMsg request(kMsgGetFlagReq);
-    if (!Attach<ccDBGetFlagReq>(request, [&](ccDBGetFlagReq& r) { r.Name = name; })) return nullptr;
-    return Exchange<kora::ISerialize>(request, kMsgGetFlagResp).Detach();
+    if (!Attach<ccDBGetFlagReq>(request, [&](ccDBGetFlagReq& r) { r.Name = name; })) {
+        SetFailure(eFailure::kInvalid);
+        return {};
+    }
+    return Exchange<kora::ISerialize>(request, kMsgGetFlagResp);
 }
 
 kora::s_int8 cDataClient::DeleteFlag(std::string name) {
@@ -119,11 +129,14 @@ bool cDataClient::AuthenticateUser(std::string user, std::string password,
     if (!Attach<ccDBAuthenticateUserReq>(request, [&](ccDBAuthenticateUserReq& r) {
             r.Username = user;
             r.Password = password;
-        }))
+        })) {
+        SetFailure(eFailure::kInvalid);
         return false;
+    }
     kora::Ref<ccDBAuthenticateUserResp> answer =
         Exchange<ccDBAuthenticateUserResp>(request, kMsgAuthenticateUserResp);
-    if (!answer || answer->Result != 1) return false;
+    if (!answer && m_failure == eFailure::kNotFound) SetFailure(eFailure::kWrongAnswer);
+    if (!answer || Judge(answer->Result) != 1) return false;
     accessLevel = answer->AccessLevel;
     return true;
 }

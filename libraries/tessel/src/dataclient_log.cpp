@@ -2,9 +2,23 @@
 #include <utility>
 
 #include "dataclient_request.h"
+#include "kora/trace.h"
 #include "tessel/messages_admin.h"
 
 namespace tessel {
+
+namespace {
+
+// Causes of a dropped log entry, each traced once per client.
+enum : unsigned {
+    kDropBelowLevel = 1,
+    kDropUnit = 2,
+    kDropLevel = 4,
+    kDropType = 8,
+    kDropOutcome = 16,
+};
+
+}  // namespace
 
 void cDataClient::Log(std::string unit, kora::s_uint8 level, kora::s_string type,
                       kora::s_string text, kora::s_int8 success) {
@@ -37,15 +51,39 @@ void cDataClient::_Log(std::string unit, kora::s_uint8 level, kora::s_string typ
     kora::cDispatchLock guard = Guard();
     const auto& units = m_logUnits.GetUnits();
     auto configured = units.find(unit);
-    if (configured != units.end() && level < configured->second.GetLevel()) return;
+    if (configured != units.end() && level < configured->second.GetLevel()) {
+        SetFailure(eFailure::kNone);  // what the unit's configuration asks for
+        LogDropped(kDropBelowLevel, 0, "below its unit's level",
+                   kora::FormatString("%.40s: %u < %u", unit.c_str(), unsigned(level),
+                                      unsigned(configured->second.GetLevel())));
+        return;
+    }
 
     kora::Ref<cDBLogItem> entry = kora::Ref<cDBLogItem>::Adopt(kora::New<cDBLogItem>());
-    if (!entry) return;
+    if (!entry) {
+        SetFailure(eFailure::kInvalid);
+        return;
+    }
     // An entry that names an unknown kind of unit, level, type or outcome
     // is dropped rather than sent half filled.
-    if (!entry->SetUnit(unit) || !entry->SetLevel(kora::s_uint32(level.Value())) ||
-        !entry->SetType(type) || !entry->SetSuccess(kora::s_int32(success.Value())))
+    const struct {
+        unsigned cause;
+        const char* what;
+        bool ok;
+    } checks[] = {
+        {kDropUnit, "unit refused", entry->SetUnit(unit)},
+        {kDropLevel, "level refused", entry->SetLevel(kora::s_uint32(level.Value()))},
+        {kDropType, "type refused", entry->SetType(type)},
+        {kDropOutcome, "outcome refused", entry->SetSuccess(kora::s_int32(success.Value()))},
+    };
+    for (const auto& check : checks) {
+        if (check.ok) continue;
+        SetFailure(eFailure::kInvalid);
+        LogDropped(check.cause, 1, check.what,
+                   kora::FormatString("unit \"%.40s\", level %u, type \"%.40s\", outcome %d",
+                                      unit.c_str(), unsigned(level), type.c_str(), int(success)));
         return;
+    }
     // These cut over-long values instead of refusing them.
     entry->SetText(text);
     entry->SetObject(object);
@@ -54,11 +92,27 @@ void cDataClient::_Log(std::string unit, kora::s_uint8 level, kora::s_string typ
 
     kora::cMsg request(kMsgLogReq);
     request.AssignObject(entry.Detach());
-    Send(request);
+    SetFailure(Send(request) ? eFailure::kNone : eFailure::kNotConnected);
+}
+
+void cDataClient::LogDropped(unsigned cause, int level, const std::string& why,
+                             const std::string& detail) {
+    // Once per cause: a service that logs in a loop must not flood the trace.
+    if (m_tracedDrops & cause) return;
+    m_tracedDrops |= cause;
+    kora::cTracepoint::Call("DTCL", "001", level,
+                            "DataClient log entry dropped: " + why + " (traced once)", detail,
+                            "dataClient", __LINE__);
 }
 
 cDBLogResult* cDataClient::ReadLog(kora::cTime from, kora::s_string unit, kora::s_uint8 level,
                                    kora::s_uint8 count, kora::s_uint64 status) {
+    return ReadLogRef(from, std::move(unit), level, count, status).Detach();
+}
+
+kora::Ref<cDBLogResult> cDataClient::ReadLogRef(kora::cTime from, kora::s_string unit,
+                                                kora::s_uint8 level, kora::s_uint8 count,
+                                                kora::s_uint64 status) {
     kora::cDispatchLock guard = Guard();
     kora::cMsg request(kMsgReadLogReq);
     if (!Attach<ccDBLogReadReq>(request, [&](ccDBLogReadReq& r) {
@@ -67,9 +121,11 @@ cDBLogResult* cDataClient::ReadLog(kora::cTime from, kora::s_string unit, kora::
             r.Level = level;
             r.Count = count;
             r.Status = status;
-        }))
-        return nullptr;
-    return Exchange<cDBLogResult>(request, kMsgReadLogResp).Detach();
+        })) {
+        SetFailure(eFailure::kInvalid);
+        return {};
+    }
+    return Exchange<cDBLogResult>(request, kMsgReadLogResp);
 }
 
 kora::s_int8 cDataClient::ExportLog(kora::cTime from, kora::cTime to, kora::s_uint8 level,

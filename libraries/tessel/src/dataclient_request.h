@@ -8,18 +8,28 @@
 
 namespace tessel {
 
+// Why an exchange that got `reply` (or none) failed; kNone when the reply
+// carries an R.
+template <class R>
+eFailure Judged(bool answered, bool connected, const kora::cMsg& reply) {
+    if (!answered) return connected ? eFailure::kTimedOut : eFailure::kNotConnected;
+    if (reply.GetObject<R>()) return eFailure::kNone;
+    return reply.HasPayload() ? eFailure::kWrongAnswer : eFailure::kNotFound;
+}
+
 template <class R>
 kora::Ref<R> cDataClient::Exchange(kora::cMsg& request, const char* replyName) {
     kora::cMsg reply;
-    if (!SendSync(request, reply, m_timeout, replyName, "", "")) return {};
+    const bool answered = SendSync(request, reply, m_timeout, replyName, "", "");
+    SetFailure(Judged<R>(answered, answered || IsConnected(), reply));
     // An answer without a payload of the expected class counts as no answer.
-    return kora::Ref<R>::Share(reply.GetObject<R>());
+    return answered ? kora::Ref<R>::Share(reply.GetObject<R>()) : kora::Ref<R>();
 }
 
 template <class P, class Fill>
 bool cDataClient::Attach(kora::cMsg& request, Fill&& fill) {
     P* payload = kora::New<P>();
-    if (!payload) return false;
+    if (!payload) return false;  // no memory: the caller reports kInvalid
     fill(*payload);
     request.AssignObject(payload);  // the message takes over our reference
     return true;
@@ -29,15 +39,20 @@ template <class R>
 kora::s_int8 cDataClient::ResultOf(const char* name, const char* replyName) {
     kora::cMsg request(name);
     kora::Ref<R> answer = Exchange<R>(request, replyName);
-    return answer ? answer->Result : kora::s_int8(0);
+    if (!answer && m_failure == eFailure::kNotFound) SetFailure(eFailure::kWrongAnswer);
+    return answer ? Judge(answer->Result) : kora::s_int8(0);
 }
 
 template <class P, class R, class Fill>
 kora::s_int8 cDataClient::ResultOf(const char* name, const char* replyName, Fill&& fill) {
     kora::cMsg request(name);
-    if (!Attach<P>(request, std::forward<Fill>(fill))) return 0;
+    if (!Attach<P>(request, std::forward<Fill>(fill))) {
+        SetFailure(eFailure::kInvalid);
+        return 0;
+    }
     kora::Ref<R> answer = Exchange<R>(request, replyName);
-    return answer ? answer->Result : kora::s_int8(0);
+    if (!answer && m_failure == eFailure::kNotFound) SetFailure(eFailure::kWrongAnswer);
+    return answer ? Judge(answer->Result) : kora::s_int8(0);
 }
 
 }  // namespace tessel

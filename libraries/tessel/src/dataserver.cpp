@@ -353,12 +353,14 @@ bool cDataServer::ProcessMsg(kora::cMsg& msg) {
             // A closed connection: forget it everywhere, and leave the message
             // to other sinks of the host.
             if (channel) CloseChannel(channel);
+            msg.MarkNoticed();
             return false;
         }
         if (name == kMsgDumpTimeout) handle = Handlers::DumpTimeout;
     }
     if (name == kMsgClientOnConnect) {
         if (channel) Hold(m_connected, channel);
+        msg.MarkNoticed();
         return false;  // announced, but left to other sinks
     }
     if (!handle) return false;
@@ -429,6 +431,12 @@ void cDataServer::SyncCollection(kora::cChannel* channel, const kora::s_string& 
 void cDataServer::SendSyncItem(kora::cChannel* channel, cDBItem* item) {
     kora::cMsg msg(kMsgCollectionSyncItem);
     if (item) msg.AssignObject(item);
+    if (channel) channel->Send(msg);
+}
+
+void cDataServer::SendSyncItem(kora::cChannel* channel, const kora::Ref<cDBItem>& item) {
+    kora::cMsg msg(kMsgCollectionSyncItem);
+    if (item) msg.ShareObject(item.get());
     if (channel) channel->Send(msg);
 }
 

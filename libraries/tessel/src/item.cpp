@@ -8,12 +8,20 @@
 #include <mutex>
 #include <sstream>
 
+#include "kora/factory.h"
 #include "kora/file.h"
 #include "kora/hash.h"
 #include "kora/helper.h"
 #include "tessel/jsonfactory.h"
 
 namespace tessel {
+
+kora::Ref<cDBItem> cDBItem::Clone() const {
+    kora::cSerializeBuffer buffer;
+    if (!kora::cObjectFactory::Serialize(*this, buffer)) return {};
+    auto copy = kora::Ref<kora::ISerialize>::Adopt(kora::cObjectFactory::Deserialize(buffer));
+    return kora::Ref<cDBItem>::Share(dynamic_cast<cDBItem*>(copy.get()));
+}
 
 bool ParseJson(const std::string& text, Json::Value& root) {
     Json::CharReaderBuilder builder;

@@ -28,4 +28,19 @@ TESSEL_API const std::vector<CollectionInfo>& CollectionCatalogue();
 // a directory of its own; the first of them is returned.)
 TESSEL_API std::string ItemHome(const std::string& type);
 
+// Where the items of one registered item class live.
+struct TESSEL_API ItemPlace {
+    std::string className;  // e.g. "cDBConfigSSH"
+    std::string type;       // its JSON type name, e.g. "SSHConfigObject"
+    // ItemHome(type), else the directory of the class's default item; "/" or
+    // "" when neither names one (whoever stores such an item chooses where).
+    std::string directory;
+    // The name of the class's default item; "" for classes with many items,
+    // each named by whoever creates it.
+    std::string name;
+};
+
+// Every item class registered with the object factory, in registration order.
+TESSEL_API std::vector<ItemPlace> ItemPlaces();
+
 }  // namespace tessel

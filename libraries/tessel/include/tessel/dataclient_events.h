@@ -13,7 +13,10 @@ class TESSEL_API IDataClient {
   public:
     // The connection is up, the log units are registered and the feature list is fresh.
     virtual void OnDataConnect(cDataClient* client) = 0;
-    // The connection closed (registered collections are gone), or connecting failed.
+    // The connection closed (registered collections are gone), or the server
+    // did not take the client's log-unit registration right after connecting
+    // (the client then stops). A server that cannot be reached calls nothing:
+    // the client keeps trying until it connects.
     virtual void OnDataClose(cDataClient* client) = 0;
     // A registered collection finished a sync. Called before it commits, so
     // HasChanged() still compares the old contents with the new.
@@ -24,6 +27,18 @@ class TESSEL_API IDataClient {
 
   protected:
     ~IDataClient() = default;
+};
+
+// An IDataClient that ignores every event and answers dump requests as done:
+// a process derives from it and overrides only the events it needs.
+class TESSEL_API cDataEvents : public IDataClient {
+  public:
+    virtual ~cDataEvents() = default;
+    void OnDataConnect(cDataClient*) override {}
+    void OnDataClose(cDataClient*) override {}
+    void OnCollectionSynced(cDataClient*, cDBCollection*) override {}
+    void OnRebootNotification(cDataClient*) override {}
+    bool OnDumpRequest(cDataClient*, kora::s_string&) override { return true; }
 };
 
 }  // namespace tessel

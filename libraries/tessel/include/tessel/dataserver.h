@@ -19,6 +19,7 @@
 #include "tessel/dataserver_host.h"
 #include "tessel/export.h"
 #include "tessel/item.h"
+#include "tessel/messages.h"
 
 namespace tessel {
 
@@ -36,7 +37,9 @@ class TESSEL_API cDataServer : public kora::IGarbageCollectable, public kora::cM
     void RegisterChannel(kora::cChannel* channel, const std::string& path);
     // An empty path removes the channel from every path.
     void DeregisterChannel(kora::cChannel* channel, const std::string& path);
-    // Forgets a channel everywhere; the host calls it when a channel closes.
+    // Forgets a channel everywhere. The server calls it by itself when the
+    // framework reports a closed connection; a host calls it only for a
+    // channel it wants forgotten before that.
     void CloseChannel(kora::cChannel* channel);
 
     // ---- synchronisation and notification ----
@@ -44,6 +47,9 @@ class TESSEL_API cDataServer : public kora::IGarbageCollectable, public kora::cM
     void SyncCollection(kora::cChannel* channel, const kora::s_string& path);
     // One item of a running sync; the message takes over the caller's reference.
     void SendSyncItem(kora::cChannel* channel, cDBItem* item);
+    // The same for an item the host keeps: the message holds a reference of
+    // its own (`server->SendSyncItem(channel, stored)`).
+    void SendSyncItem(kora::cChannel* channel, const kora::Ref<cDBItem>& item);
     // Re-synchronises every collection registered at exactly the directory of `path`.
     void NotifyClients(const kora::s_string& path);
 

@@ -76,6 +76,10 @@ class TESSEL_API cDBItem : public kora::ISerialize, public cRecord {
     bool ToJSON(kora::s_string& text);
     // SHA-256 of the binary form, lower-case hex.
     std::string ToHash() const;
+    // A new item equal to this one, made through the binary form, holding its
+    // own reference; null when the class is not registered or its form does
+    // not read back. CloneOf(item) below gives it typed.
+    kora::Ref<cDBItem> Clone() const;
     bool ToJSONFile(const kora::s_string& fileName, const kora::s_string& folder);
     bool FromJSONFile(const kora::s_string& fileName, const kora::s_string& folder);
 
@@ -94,6 +98,14 @@ class TESSEL_API cDBItem : public kora::ISerialize, public cRecord {
     kora::s_string m_name;
     kora::s_string m_directory;
 };
+
+// A copy of `item` through its binary form, typed as its class (see Clone()).
+template <class T>
+kora::Ref<T> CloneOf(const T& item) {
+    kora::Ref<cDBItem> copy = item.Clone();
+    T* typed = dynamic_cast<T*>(copy.get());
+    return typed ? kora::Ref<T>::Share(typed) : kora::Ref<T>();
+}
 
 // Parses JSON text without comments into `root`; false on any syntax error.
 TESSEL_API bool ParseJson(const std::string& text, Json::Value& root);

@@ -151,8 +151,9 @@ class TESSEL_API cDBConfigCSRTemplate : public cDBRecord<cDBConfigCSRTemplate> {
     // "SCEPEnabled".
     bool GetInfo(kora::cMap<kora::s_string, kora::s_string>& info) override;
 
-    bool SetCommonNameMode(kora::s_uint32 v) { return Set(m_CommonNameMode, v); }
+    bool SetCommonNameMode(kora::s_uint32 v) { return Set(m_CommonNameMode, v); }  // code 1..2
     bool SetCommonName(const std::string& v) { return Set(m_CommonName, v); }
+    // code 1..2
     bool SetSignatureAlgorithm(kora::s_uint32 v) { return Set(m_SignatureAlgorithm, v); }
     bool SetOrganisationName(const std::string& v) { return Set(m_OrganisationName, v); }
     bool SetOrganisationUnitName(const std::string& v) { return Set(m_OrganisationUnitName, v); }

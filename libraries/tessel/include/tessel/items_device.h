@@ -20,21 +20,24 @@ class TESSEL_API cDBConfigAccess : public cDBRecord<cDBConfigAccess> {
     cDBConfigAccess() { SetDefault(); }
     std::string ToString(const std::string&) const override { return "cDBConfigAccess"; }
 
-    bool SetAccessWanStatus(kora::s_uint32 v) { return Set(m_WanStatus, v); }
-    bool SetAccessWanConfig(kora::s_uint32 v) { return Set(m_WanConfig, v); }
-    bool SetAccessLanStatus(kora::s_uint32 v) { return Set(m_LanStatus, v); }
-    bool SetAccessLanConfig(kora::s_uint32 v) { return Set(m_LanConfig, v); }
-    bool SetAccessFirewallConfig(kora::s_uint32 v) { return Set(m_FirewallConfig, v); }
-    bool SetAccessLogbook(kora::s_uint32 v) { return Set(m_Logbook, v); }
-    bool SetAccessSystemStatus(kora::s_uint32 v) { return Set(m_SystemStatus, v); }
+    // What each privilege level may do with one access class: 0 nothing, 1 see,
+    // 2 see and change (the status classes stop at 1).
+    bool SetAccessWanStatus(kora::s_uint32 v) { return Set(m_WanStatus, v); }            // 0..1
+    bool SetAccessWanConfig(kora::s_uint32 v) { return Set(m_WanConfig, v); }            // 0..2
+    bool SetAccessLanStatus(kora::s_uint32 v) { return Set(m_LanStatus, v); }            // 0..1
+    bool SetAccessLanConfig(kora::s_uint32 v) { return Set(m_LanConfig, v); }            // 0..2
+    bool SetAccessFirewallConfig(kora::s_uint32 v) { return Set(m_FirewallConfig, v); }  // 0..2
+    bool SetAccessLogbook(kora::s_uint32 v) { return Set(m_Logbook, v); }                // 0..2
+    bool SetAccessSystemStatus(kora::s_uint32 v) { return Set(m_SystemStatus, v); }      // 0..1
+    // 0..2
     bool SetAccessWebInterfaceConfig(kora::s_uint32 v) { return Set(m_WebInterfaceConfig, v); }
-    bool SetAccessReboot(kora::s_uint32 v) { return Set(m_Reboot, v); }
-    bool SetAccessDateTime(kora::s_uint32 v) { return Set(m_DateTime, v); }
-    bool SetAccessUpdate(kora::s_uint32 v) { return Set(m_Update, v); }
-    bool SetAccessDeviceManagement(kora::s_uint32 v) { return Set(m_DeviceManagement, v); }
-    bool SetAccessCertificates(kora::s_uint32 v) { return Set(m_Certificates, v); }
-    bool SetAccessTools(kora::s_uint32 v) { return Set(m_Tools, v); }
-    bool SetAccessUART(kora::s_uint32 v) { return Set(m_UART, v); }
+    bool SetAccessReboot(kora::s_uint32 v) { return Set(m_Reboot, v); }                      // 0..2
+    bool SetAccessDateTime(kora::s_uint32 v) { return Set(m_DateTime, v); }                  // 0..2
+    bool SetAccessUpdate(kora::s_uint32 v) { return Set(m_Update, v); }                      // 0..2
+    bool SetAccessDeviceManagement(kora::s_uint32 v) { return Set(m_DeviceManagement, v); }  // 0..2
+    bool SetAccessCertificates(kora::s_uint32 v) { return Set(m_Certificates, v); }          // 0..2
+    bool SetAccessTools(kora::s_uint32 v) { return Set(m_Tools, v); }                        // 0..2
+    bool SetAccessUART(kora::s_uint32 v) { return Set(m_UART, v); }                          // 0..2
 
     kora::s_uint8 GetAccessWanStatus() const { return m_WanStatus; }
     kora::s_uint8 GetAccessWanConfig() const { return m_WanConfig; }
@@ -97,7 +100,7 @@ class TESSEL_API cDBConfigWebInterface : public cDBRecord<cDBConfigWebInterface>
     cDBConfigWebInterface() { SetDefault(); }
     std::string ToString(const std::string&) const override;
 
-    bool SetLanguage(kora::s_uint32 v) { return Set(m_Language, v); }
+    bool SetLanguage(kora::s_uint32 v) { return Set(m_Language, v); }  // code 0..1
     bool SetHTTPSPort(kora::s_uint32 v) { return Set(m_HTTPSPort, v); }
     kora::s_uint8 GetLanguage() const { return m_Language; }
     kora::s_uint16 GetHTTPSPort() const { return m_HTTPSPort; }
@@ -182,7 +185,7 @@ class TESSEL_API cDBConfigEmail : public cDBRecord<cDBConfigEmail> {
 
     void SetEnabled(bool v) { m_Enabled = v; }
     bool SetMailserver(const std::string& v) { return Set(m_MailServer, v); }
-    bool SetTcpPort(kora::s_uint32 v) { return Set(m_TcpPort, v); }
+    bool SetTcpPort(kora::s_uint32 v) { return Set(m_TcpPort, v); }  // 1..65535
     bool SetAuthUser(const std::string& v) { return Set(m_AuthUser, v); }
     bool SetAuthPass(const std::string& v) { return Set(m_AuthPass, v); }
     void SetUseStartTLS(bool v) { m_UseStartTLS = v; }
@@ -274,6 +277,7 @@ class TESSEL_API cDBConfigNTP : public cDBRecord<cDBConfigNTP> {
     bool SetNTPServer1(const std::string& v) { return Set(m_Server1, v); }
     bool SetNTPServer2(const std::string& v) { return Set(m_Server2, v); }
     bool SetNTPServer3(const std::string& v) { return Set(m_Server3, v); }
+    // 4..17 (log2 of seconds: 16 s to 36.4 h)
     bool SetPollingInterval(kora::s_uint32 v) { return Set(m_PollingInterval, v); }
 
     bool GetEnabled() const { return m_Enabled; }
@@ -316,13 +320,13 @@ class TESSEL_API cDBConfigRadius : public cDBRecord<cDBConfigRadius> {
 
     void SetEnabled(bool v) { m_Enabled = v; }
     bool SetHost1(const std::string& v) { return Set(m_Host1, v); }
-    bool SetPort1(kora::s_uint32 v) { return Set(m_Port1, v); }
+    bool SetPort1(kora::s_uint32 v) { return Set(m_Port1, v); }  // 1..65535
     bool SetSecret1(const std::string& v) { return Set(m_Secret1, v); }
     void SetSecondary(bool v) { m_Secondary = v; }
     bool SetHost2(const std::string& v) { return Set(m_Host2, v); }
-    bool SetPort2(kora::s_uint32 v) { return Set(m_Port2, v); }
+    bool SetPort2(kora::s_uint32 v) { return Set(m_Port2, v); }  // 1..65535
     bool SetSecret2(const std::string& v) { return Set(m_Secret2, v); }
-    bool SetAccessLevel(kora::s_uint32 v) { return Set(m_AccessLevel, v); }
+    bool SetAccessLevel(kora::s_uint32 v) { return Set(m_AccessLevel, v); }  // 1..3
 
     bool GetEnabled() const { return m_Enabled; }
     const kora::s_string& GetHost1() const { return m_Host1; }
@@ -377,16 +381,16 @@ class TESSEL_API cDBConfigTacacs : public cDBRecord<cDBConfigTacacs> {
 
     void SetEnabled(bool v) { m_Enabled = v; }
     bool SetHost1(const std::string& v) { return Set(m_Host1, v); }
-    bool SetPort1(kora::s_uint32 v) { return Set(m_Port1, v); }
+    bool SetPort1(kora::s_uint32 v) { return Set(m_Port1, v); }  // 1..65535
     bool SetSecret1(const std::string& v) { return Set(m_Secret1, v); }
-    bool SetAuthService1(kora::s_uint32 v) { return Set(m_AuthService1, v); }
+    bool SetAuthService1(kora::s_uint32 v) { return Set(m_AuthService1, v); }  // code 0..2
     void SetSecondary(bool v) { m_Secondary = v; }
     bool SetHost2(const std::string& v) { return Set(m_Host2, v); }
-    bool SetPort2(kora::s_uint32 v) { return Set(m_Port2, v); }
+    bool SetPort2(kora::s_uint32 v) { return Set(m_Port2, v); }  // 1..65535
     bool SetSecret2(const std::string& v) { return Set(m_Secret2, v); }
-    bool SetAuthService2(kora::s_uint32 v) { return Set(m_AuthService2, v); }
-    bool SetUserPrivLevel(kora::s_uint32 v) { return Set(m_UserPrivLevel, v); }
-    bool SetAdminPrivLevel(kora::s_uint32 v) { return Set(m_AdminPrivLevel, v); }
+    bool SetAuthService2(kora::s_uint32 v) { return Set(m_AuthService2, v); }      // code 0..2
+    bool SetUserPrivLevel(kora::s_uint32 v) { return Set(m_UserPrivLevel, v); }    // 1..15
+    bool SetAdminPrivLevel(kora::s_uint32 v) { return Set(m_AdminPrivLevel, v); }  // 1..15
 
     bool GetEnabled() const { return m_Enabled; }
     const kora::s_string& GetHost1() const { return m_Host1; }

@@ -178,10 +178,10 @@ class TESSEL_API cDBConfigPortForwardRule : public cDBFirewallRule<cDBConfigPort
     // "FromNet", "InPort", "OutPort", "Protocol", "ToIP", "Rank".
     bool GetInfo(kora::cMap<kora::s_string, kora::s_string>& info) override;
 
-    bool SetInPort(kora::s_uint32 v) { return Set(m_InPort, v); }
-    bool SetOutPort(kora::s_uint32 v) { return Set(m_OutPort, v); }
+    bool SetInPort(kora::s_uint32 v) { return Set(m_InPort, v); }    // 1..65535
+    bool SetOutPort(kora::s_uint32 v) { return Set(m_OutPort, v); }  // 1..65535
     void SetToIP(const kora::s_socket_addr& v) { m_ToIP = v; }
-    bool SetProtocol(kora::s_uint32 v) { return Set(m_Protocol, v); }
+    bool SetProtocol(kora::s_uint32 v) { return Set(m_Protocol, v); }  // code 1..2
     void SetLog(bool v) { m_Log = v; }
     kora::s_uint16 GetInPort() const { return m_InPort; }
     kora::s_uint16 GetOutPort() const { return m_OutPort; }
@@ -228,10 +228,10 @@ class TESSEL_API cDBConfigRemoteAccessRule : public cDBFirewallRule<cDBConfigRem
     // "FromNet", "Target", "FromInterface", "RemoteAccessService", "Rank".
     bool GetInfo(kora::cMap<kora::s_string, kora::s_string>& info) override;
 
-    bool SetFromInterface(kora::s_uint32 v) { return Set(m_FromInterface, v); }
+    bool SetFromInterface(kora::s_uint32 v) { return Set(m_FromInterface, v); }  // code 1 or 3
     // 1..4; 1..5 with the feature "SerialRS232"; else 1..6 with "SerialCombined".
     bool SetRemoteAccessService(kora::s_uint32 v) { return Set(m_RemoteAccessService, v); }
-    bool SetTarget(kora::s_uint32 v) { return Set(m_Target, v); }
+    bool SetTarget(kora::s_uint32 v) { return Set(m_Target, v); }  // code 0..2
     void SetLog(bool v) { m_Log = v; }
     kora::s_uint8 GetFromInterface() const { return m_FromInterface; }
     kora::s_uint8 GetRemoteAccessService() const { return m_RemoteAccessService; }
@@ -275,8 +275,8 @@ class TESSEL_API cDBConfigPacketFilter : public cDBRecord<cDBConfigPacketFilter>
     std::string ToString(const std::string&) const override { return "cDBConfigPacketFilter"; }
 
     void SetLogUnknown(bool v) { m_LogUnknown = v; }
-    bool SetMSSAdjustMode(kora::s_uint32 v) { return Set(m_MSSAdjustMode, v); }
-    bool SetMSSSize(kora::s_uint32 v) { return Set(m_MSSSize, v); }
+    bool SetMSSAdjustMode(kora::s_uint32 v) { return Set(m_MSSAdjustMode, v); }  // code 0..2
+    bool SetMSSSize(kora::s_uint32 v) { return Set(m_MSSSize, v); }              // 100..1500 bytes
     bool GetLogUnknown() const { return m_LogUnknown; }
     kora::s_uint8 GetMSSAdjustMode() const { return m_MSSAdjustMode; }
     kora::s_uint16 GetMSSSize() const { return m_MSSSize; }
@@ -315,14 +315,14 @@ class TESSEL_API cDBConfigFilterRule : public cDBTrafficRule<cDBConfigFilterRule
     // "MatchToVlan", "ToVLANID", "Rank".
     bool GetInfo(kora::cMap<kora::s_string, kora::s_string>& info) override;
 
-    bool SetFromInterface(kora::s_uint32 v) { return Set(m_FromInterface, v); }
-    bool SetToInterface(kora::s_uint32 v) { return Set(m_ToInterface, v); }
-    bool SetTarget(kora::s_uint32 v) { return Set(m_Target, v); }
+    bool SetFromInterface(kora::s_uint32 v) { return Set(m_FromInterface, v); }  // code 0..3
+    bool SetToInterface(kora::s_uint32 v) { return Set(m_ToInterface, v); }      // code 0..3
+    bool SetTarget(kora::s_uint32 v) { return Set(m_Target, v); }                // code 0..2
     void SetLog(bool v) { m_Log = v; }
     void SetMatchFromVlan(bool v) { m_MatchFromVlan = v; }
-    bool SetFromVlanID(kora::s_uint32 v) { return Set(m_FromVlanID, v); }
+    bool SetFromVlanID(kora::s_uint32 v) { return Set(m_FromVlanID, v); }  // 1..4094
     void SetMatchToVlan(bool v) { m_MatchToVlan = v; }
-    bool SetToVlanID(kora::s_uint32 v) { return Set(m_ToVlanID, v); }
+    bool SetToVlanID(kora::s_uint32 v) { return Set(m_ToVlanID, v); }  // 1..4094
     kora::s_uint8 GetFromInterface() const { return m_FromInterface; }
     kora::s_uint8 GetToInterface() const { return m_ToInterface; }
     kora::s_uint8 GetTarget() const { return m_Target; }
@@ -377,7 +377,7 @@ class TESSEL_API cDBConfigTrafficPriority : public cDBRecord<cDBConfigTrafficPri
     cDBConfigTrafficPriority() { SetDefault(); }
     std::string ToString(const std::string&) const override { return "cDBConfigTrafficPriority"; }
 
-    bool SetDefaultPriority(kora::s_uint32 v) { return Set(m_DefaultPriority, v); }
+    bool SetDefaultPriority(kora::s_uint32 v) { return Set(m_DefaultPriority, v); }  // code 1..3
     kora::s_uint8 GetDefaultPriority() const { return m_DefaultPriority; }
 
   private:
@@ -410,9 +410,9 @@ class TESSEL_API cDBConfigTrafficPriorityRule
     // "Priority", "MatchVlan", "VLANID", "Rank".
     bool GetInfo(kora::cMap<kora::s_string, kora::s_string>& info) override;
 
-    bool SetPriority(kora::s_uint32 v) { return Set(m_Priority, v); }
+    bool SetPriority(kora::s_uint32 v) { return Set(m_Priority, v); }  // code 1..3
     void SetMatchVlan(bool v) { m_MatchVlan = v; }
-    bool SetVlanID(kora::s_uint32 v) { return Set(m_VlanID, v); }
+    bool SetVlanID(kora::s_uint32 v) { return Set(m_VlanID, v); }  // 1..4094
     kora::s_uint8 GetPriority() const { return m_Priority; }
     bool GetMatchVlan() const { return m_MatchVlan; }
     kora::s_uint16 GetVlanID() const { return m_VlanID; }

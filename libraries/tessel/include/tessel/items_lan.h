@@ -94,8 +94,8 @@ class TESSEL_API cDBConfigLANPort : public cDBRecord<cDBConfigLANPort> {
     bool GetInfo(kora::cMap<kora::s_string, kora::s_string>& info) override;
 
     void SetEnabled(bool v) { m_Enabled = v; }
-    bool SetPortMode(kora::s_uint32 v) { return Set(m_PortMode, v); }
-    bool SetVLANID(kora::s_uint32 v) { return Set(m_VLANID, v); }
+    bool SetPortMode(kora::s_uint32 v) { return Set(m_PortMode, v); }  // code 1..5
+    bool SetVLANID(kora::s_uint32 v) { return Set(m_VLANID, v); }      // 1..4094
     void SetVLANTags(bool v) { m_VLANTags = v; }
     bool GetEnabled() const { return m_Enabled; }
     kora::s_uint8 GetPortMode() const { return m_PortMode; }
@@ -201,13 +201,13 @@ class TESSEL_API cDBConfigSpanningTree : public cDBRecord<cDBConfigSpanningTree>
     std::string ToString(const std::string&) const override { return "cDBConfigSpanningTree"; }
 
     void SetEnabled(bool v) { m_Enabled = v; }
-    bool SetMaximumAge(kora::s_uint32 v) { return Set(m_MaximumAge, v); }
-    bool SetForwardDelay(kora::s_uint32 v) { return Set(m_ForwardDelay, v); }
+    bool SetMaximumAge(kora::s_uint32 v) { return Set(m_MaximumAge, v); }      // 6..40 seconds
+    bool SetForwardDelay(kora::s_uint32 v) { return Set(m_ForwardDelay, v); }  // 4..30 seconds
     bool SetMaxHops(kora::s_uint32 v) { return Set(m_MaxHops, v); }
-    bool SetProtocol(kora::s_uint32 v) { return Set(m_Protocol, v); }
-    bool SetTXHoldCount(kora::s_uint32 v) { return Set(m_TXHoldCount, v); }
-    bool SetBridgePriority(kora::s_uint32 v) { return Set(m_BridgePriority, v); }
-    bool SetHelloTime(kora::s_uint32 v) { return Set(m_HelloTime, v); }
+    bool SetProtocol(kora::s_uint32 v) { return Set(m_Protocol, v); }              // code 1..3
+    bool SetTXHoldCount(kora::s_uint32 v) { return Set(m_TXHoldCount, v); }        // 1..10 a second
+    bool SetBridgePriority(kora::s_uint32 v) { return Set(m_BridgePriority, v); }  // code 0..15
+    bool SetHelloTime(kora::s_uint32 v) { return Set(m_HelloTime, v); }            // 1..10 seconds
     bool GetEnabled() const { return m_Enabled; }
     kora::s_uint8 GetMaximumAge() const { return m_MaximumAge; }
     kora::s_uint8 GetForwardDelay() const { return m_ForwardDelay; }

@@ -160,8 +160,8 @@ class TESSEL_API cDBLogUnit : public cDBRecord<cDBLogUnit> {
     cDBLogUnit() { SetDefault(); }
     std::string ToString(const std::string&) const override;
 
-    bool SetDepth(kora::s_uint32 v) { return Set(m_Depth, v); }
-    bool SetLevel(kora::s_uint32 v) { return Set(m_Level, v); }
+    bool SetDepth(kora::s_uint32 v) { return Set(m_Depth, v); }  // 0..5000 entries
+    bool SetLevel(kora::s_uint32 v) { return Set(m_Level, v); }  // 0..4: kLogDebug..kLogFatal
     kora::s_uint16 GetDepth() const { return m_Depth; }
     kora::s_uint8 GetLevel() const { return m_Level; }
 

@@ -48,7 +48,7 @@ class TESSEL_API cDBConfigRule : public cDBRecord<cDBConfigRule> {
     // for several; "Parameter": the WAN setup of a single action of type 1.
     bool GetInfo(kora::cMap<kora::s_string, kora::s_string>& info) override;
 
-    bool SetRuleType(kora::s_uint32 v) { return Set(m_RuleType, v); }
+    bool SetRuleType(kora::s_uint32 v) { return Set(m_RuleType, v); }  // code 1..3
     bool SetValueName(const std::string& v) { return Set(m_ValueName, v); }
     void SetStringValue(const std::string& v) { m_StringValue = v; }
     void SetBoolValue(bool v) { m_BoolValue = v; }
@@ -60,10 +60,10 @@ class TESSEL_API cDBConfigRule : public cDBRecord<cDBConfigRule> {
     bool SetIntRange(const std::pair<kora::s_int32, kora::s_int32>& v) {
         return v.first <= v.second && Set(m_IntLow, v.first) && Set(m_IntHigh, v.second);
     }
-    bool SetOperator(kora::s_uint32 v) { return Set(m_Operator, v); }
+    bool SetOperator(kora::s_uint32 v) { return Set(m_Operator, v); }  // code 1..6
     void SetTimeout(kora::s_uint32 v) { m_Timeout = v; }
-    bool SetExecutionMode(kora::s_uint32 v) { return Set(m_ExecutionMode, v); }
-    bool SetCoolDownTime(kora::s_uint32 v) { return Set(m_CoolDownTime, v); }
+    bool SetExecutionMode(kora::s_uint32 v) { return Set(m_ExecutionMode, v); }  // code 1..3
+    bool SetCoolDownTime(kora::s_uint32 v) { return Set(m_CoolDownTime, v); }    // 0..86400 seconds
     // Creates or replaces the action at `index` when its type is 0..13 and
     // every parameter passes its check.
     bool SetActionByIndex(kora::s_uint32 index, const RuleAction& action) {

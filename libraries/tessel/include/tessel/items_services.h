@@ -28,11 +28,11 @@ class TESSEL_API cDBConfigConnCheck : public cDBRecord<cDBConfigConnCheck> {
     bool SetICMPHost2(const std::string& v) { return Set(m_ICMPHost2, v); }
     bool SetICMPHost3(const std::string& v) { return Set(m_ICMPHost3, v); }
     bool SetICMPHost4(const std::string& v) { return Set(m_ICMPHost4, v); }
-    bool SetInterval(kora::s_uint32 v) { return Set(m_Interval, v); }
-    bool SetTimeout(kora::s_uint32 v) { return Set(m_Timeout, v); }
-    bool SetRetries(kora::s_uint32 v) { return Set(m_Retries, v); }
-    bool SetRetryDelay(kora::s_uint32 v) { return Set(m_RetryDelay, v); }
-    bool SetSamples(kora::s_uint32 v) { return Set(m_Samples, v); }
+    bool SetInterval(kora::s_uint32 v) { return Set(m_Interval, v); }      // 1..86400 seconds
+    bool SetTimeout(kora::s_uint32 v) { return Set(m_Timeout, v); }        // 1..3600 seconds
+    bool SetRetries(kora::s_uint32 v) { return Set(m_Retries, v); }        // 0..100
+    bool SetRetryDelay(kora::s_uint32 v) { return Set(m_RetryDelay, v); }  // 1..86400 seconds
+    bool SetSamples(kora::s_uint32 v) { return Set(m_Samples, v); }        // 1..1000
     bool GetEnabled() const { return m_Enabled; }
     const kora::s_string& GetICMPHost1() const { return m_ICMPHost1; }
     const kora::s_string& GetICMPHost2() const { return m_ICMPHost2; }
@@ -87,7 +87,7 @@ class TESSEL_API cDBConfigDDNS : public cDBRecord<cDBConfigDDNS> {
     std::string ToString(const std::string&) const override { return "cDBConfigDDNS"; }
 
     void SetEnabled(bool v) { m_Enabled = v; }
-    bool SetService(kora::s_uint32 v) { return Set(m_Service, v); }
+    bool SetService(kora::s_uint32 v) { return Set(m_Service, v); }  // code 1..3
     bool SetUsername(const std::string& v) { return Set(m_Username, v); }
     bool SetPassword(const std::string& v) { return Set(m_Password, v); }
     bool SetAlias(const std::string& v) { return Set(m_Alias, v); }
@@ -141,11 +141,12 @@ class TESSEL_API cDBConfigRIP : public cDBRecord<cDBConfigRIP> {
     std::string ToString(const std::string&) const override { return "cDBConfigRIP"; }
 
     void SetEnabled(bool v) { m_Enabled = v; }
+    // 1..3600 seconds
     bool SetUpdateInterval(kora::s_uint32 v) { return Set(m_UpdateInterval, v); }
     // Adds a neighbour; any address is taken.
     bool AddHostIP(const kora::s_socket_addr& v) { return Add(m_Hosts, HostElement(v)); }
     void SetUseDefaultGWOnly(bool v) { m_UseDefaultGWOnly = v; }
-    bool SetCost(kora::s_uint32 v) { return Set(m_Cost, v); }
+    bool SetCost(kora::s_uint32 v) { return Set(m_Cost, v); }  // 1..16 hops
     bool GetEnabled() const { return m_Enabled; }
     kora::s_uint16 GetUpdateInterval() const { return m_UpdateInterval; }
     const HostSet& GetHosts() const { return m_Hosts; }

@@ -90,6 +90,7 @@ class TESSEL_API cDBStatusWan : public cDBRecord<cDBStatusWan> {
     cDBStatusWan() { SetDefault(); }
     std::string ToString(const std::string&) const override;
 
+    // code 0..4
     bool SetActiveWanTechnology(kora::s_uint32 v) { return Set(m_ActiveWanTechnology, v); }
     void SetWanSetup(const std::string& v) { m_WanSetup = v; }
     kora::s_uint8 GetActiveWanTechnology() const { return m_ActiveWanTechnology; }
@@ -120,6 +121,7 @@ class TESSEL_API cDBStatusConnection : public cDBRecord<cDBStatusConnection> {
     std::string ToString(const std::string&) const override { return "cDBStatusConnection"; }
 
     void SetEnabled(bool v) { m_Enabled = v; }
+    // 0..100 percent
     bool SetPackageLostPercent(kora::s_uint32 v) { return Set(m_PackageLostPercent, v); }
     void SetMeanRespTime(kora::s_uint32 v) { m_MeanRespTime = v; }
     bool GetEnabled() const { return m_Enabled; }
@@ -195,7 +197,7 @@ class TESSEL_API cDBStatusISAKMPSA : public cDBRecord<cDBStatusISAKMPSA> {
 
     void SetConnectionTime(const kora::cTime& v) { m_ConnectionTime = v; }
     void SetConnected(bool v) { m_Connected = v; }
-    bool SetSAType(kora::s_uint32 v) { return Set(m_SAType, v); }
+    bool SetSAType(kora::s_uint32 v) { return Set(m_SAType, v); }  // code 1..2
     void SetRemoteID(const std::string& v) { m_RemoteID = v; }
     const kora::cTime& GetConnectionTime() const { return m_ConnectionTime; }
     bool GetConnected() const { return m_Connected; }
@@ -231,7 +233,7 @@ class TESSEL_API cDBStatusWiredWan : public cDBRecord<cDBStatusWiredWan> {
     cDBStatusWiredWan() { SetDefault(); }
     std::string ToString(const std::string&) const override;
 
-    bool SetMode(kora::s_uint32 v) { return Set(m_Mode, v); }
+    bool SetMode(kora::s_uint32 v) { return Set(m_Mode, v); }  // code 0..3 or 6
     void SetNetworkConnected(bool v) { m_NetworkConnected = v; }
     void SetOnline(bool v) { m_Online = v; }
     bool SetMac(const std::string& v) { return Set(m_Mac, v); }
@@ -241,12 +243,12 @@ class TESSEL_API cDBStatusWiredWan : public cDBRecord<cDBStatusWiredWan> {
     void SetDNS1(const kora::s_socket_addr& v) { m_DNS1 = v; }
     void SetDNS2(const kora::s_socket_addr& v) { m_DNS2 = v; }
     void SetDNS3(const kora::s_socket_addr& v) { m_DNS3 = v; }
-    bool SetMTU(kora::s_uint32 v) { return Set(m_MTU, v); }
-    bool SetPortMode(kora::s_uint32 v) { return Set(m_PortMode, v); }
+    bool SetMTU(kora::s_uint32 v) { return Set(m_MTU, v); }            // 576..1500 bytes
+    bool SetPortMode(kora::s_uint32 v) { return Set(m_PortMode, v); }  // code 2..5
     void SetBytesReceived(kora::s_uint64 v) { m_BytesReceived = v; }
     void SetBytesSent(kora::s_uint64 v) { m_BytesSent = v; }
-    bool SetDHCPMode(kora::s_uint32 v) { return Set(m_DHCPMode, v); }
-    bool SetVRRPState(kora::s_uint32 v) { return Set(m_VRRPState, v); }
+    bool SetDHCPMode(kora::s_uint32 v) { return Set(m_DHCPMode, v); }    // code 1..3
+    bool SetVRRPState(kora::s_uint32 v) { return Set(m_VRRPState, v); }  // code 0..2
     // Replaces the MAC list when every member passes CheckMacAddr.
     bool SetMacList(const MacSet& v) { return ReplaceList<MacElement>(m_Macs, v); }
     bool AddMac(const std::string& mac) { return Add(m_Macs, MacElement(mac)); }
@@ -329,12 +331,12 @@ class TESSEL_API cDBStatusWirelessWan : public cDBRecord<cDBStatusWirelessWan> {
     // CSQ is unknown (99), else 2 * CSQ - 113. Written to JSON after "ECNO".
     int GetRSSI() const { return m_CSQ == 99 ? 0 : 2 * m_CSQ - 113; }
 
-    bool SetMobileTechnology(kora::s_uint32 v) { return Set(m_MobileTechnology, v); }
+    bool SetMobileTechnology(kora::s_uint32 v) { return Set(m_MobileTechnology, v); }  // code 0..6
     void SetNetworkConnected(bool v) { m_NetworkConnected = v; }
     void SetOnline(bool v) { m_Online = v; }
-    bool SetCSQ(kora::s_int32 v) { return Set(m_CSQ, v); }
-    bool SetECNO(kora::s_int32 v) { return Set(m_ECNO, v); }
-    bool SetRSCP(kora::s_int32 v) { return Set(m_RSCP, v); }
+    bool SetCSQ(kora::s_int32 v) { return Set(m_CSQ, v); }    // 0..99 (99: unknown)
+    bool SetECNO(kora::s_int32 v) { return Set(m_ECNO, v); }  // -24..0 or 99 dB (99: unknown)
+    bool SetRSCP(kora::s_int32 v) { return Set(m_RSCP, v); }  // -113..0 or 99 dBm (99: unknown)
     void SetCellID(const std::string& v) { m_CellID = v; }
     void SetIMEI(const std::string& v) { m_IMEI = v; }
     void SetIMSI(const std::string& v) { m_IMSI = v; }
@@ -349,7 +351,7 @@ class TESSEL_API cDBStatusWirelessWan : public cDBRecord<cDBStatusWirelessWan> {
     void SetBytesSent(kora::s_uint64 v) { m_BytesSent = v; }
     bool SetNetID(const std::string& v) { return Set(m_NetID, v); }
     bool SetAPN(const std::string& v) { return Set(m_APN, v); }
-    bool SetSimSlot(kora::s_uint32 v) { return Set(m_SimSlot, v); }
+    bool SetSimSlot(kora::s_uint32 v) { return Set(m_SimSlot, v); }  // 0..1 or 99 (99: none)
     void SetServingCellInformation(const std::string& v) { m_ServingCell = v; }
     void SetNeighbourhoodCellInformation(const std::string& v) { m_NeighbourCells = v; }
 
@@ -432,14 +434,14 @@ class TESSEL_API cDBStatusLan : public cDBRecord<cDBStatusLan> {
     std::string ToString(const std::string&) const override { return "cDBStatusLan"; }
 
     void SetLink(bool v) { m_Link = v; }
-    bool SetMode(kora::s_uint32 v) { return Set(m_Mode, v); }
+    bool SetMode(kora::s_uint32 v) { return Set(m_Mode, v); }  // code 2..5
     void SetBytesReceived(kora::s_uint64 v) { m_BytesReceived = v; }
     void SetBytesSent(kora::s_uint64 v) { m_BytesSent = v; }
     void SetIP(const kora::s_socket_addr& v) { m_IP = v; }
     void SetNetmask(const kora::s_socket_addr& v) { m_Netmask = v; }
     bool SetMac(const std::string& v) { return Set(m_Mac, v); }
-    bool SetDHCPMode(kora::s_uint32 v) { return Set(m_DHCPMode, v); }
-    bool SetVRRPState(kora::s_uint32 v) { return Set(m_VRRPState, v); }
+    bool SetDHCPMode(kora::s_uint32 v) { return Set(m_DHCPMode, v); }    // code 1..3
+    bool SetVRRPState(kora::s_uint32 v) { return Set(m_VRRPState, v); }  // code 0..2
     // Replaces the MAC list when every member passes CheckMacAddr.
     bool SetMacList(const MacSet& v) { return ReplaceList<MacElement>(m_Macs, v); }
     bool AddMac(const std::string& mac) { return Add(m_Macs, MacElement(mac)); }
@@ -513,8 +515,8 @@ class TESSEL_API cDBStatusLanInterface : public cDBRecord<cDBStatusLanInterface>
     void SetIP(const kora::s_socket_addr& v) { m_IP = v; }
     void SetNetmask(const kora::s_socket_addr& v) { m_Netmask = v; }
     bool SetMac(const std::string& v) { return Set(m_Mac, v); }
-    bool SetDHCPMode(kora::s_uint32 v) { return Set(m_DHCPMode, v); }
-    bool SetVRRPState(kora::s_uint32 v) { return Set(m_VRRPState, v); }
+    bool SetDHCPMode(kora::s_uint32 v) { return Set(m_DHCPMode, v); }    // code 1..3
+    bool SetVRRPState(kora::s_uint32 v) { return Set(m_VRRPState, v); }  // code 0..2
     // Stores a lease under its address when the MAC passes CheckMacAddr, the
     // host name CheckHostname and the status is 1..3.
     bool SetLeaseByIP(kora::s_socket_addr ip, const std::string& mac, kora::s_uint8 status,
@@ -572,7 +574,7 @@ class TESSEL_API cDBStatusLanPort : public cDBRecord<cDBStatusLanPort> {
     bool GetInfo(kora::cMap<kora::s_string, kora::s_string>& info) override;
 
     void SetLink(bool v) { m_Link = v; }
-    bool SetMode(kora::s_uint32 v) { return Set(m_Mode, v); }
+    bool SetMode(kora::s_uint32 v) { return Set(m_Mode, v); }  // code 2..5
     // Replaces the MAC list when every member passes CheckMacAddr.
     bool SetMacList(const MacSet& v) { return ReplaceList<MacElement>(m_Macs, v); }
     bool AddMac(const std::string& mac) { return Add(m_Macs, MacElement(mac)); }

@@ -19,9 +19,9 @@ class TESSEL_API cDBUser : public cDBRecord<cDBUser> {
     cDBUser() { SetDefault(); }
     std::string ToString(const std::string&) const override;
 
-    bool SetAccessLevel(kora::s_uint32 v) { return Set(m_AccessLevel, v); }
-    bool SetComplexity(kora::s_uint32 v) { return Set(m_Complexity, v); }
-    bool SetMinLen(kora::s_uint32 v) { return Set(m_MinLen, v); }
+    bool SetAccessLevel(kora::s_uint32 v) { return Set(m_AccessLevel, v); }  // 0..3
+    bool SetComplexity(kora::s_uint32 v) { return Set(m_Complexity, v); }    // code 0..3
+    bool SetMinLen(kora::s_uint32 v) { return Set(m_MinLen, v); }            // 0..255 characters
     void SetSNMPEnabled(bool v) { m_SNMPEnabled = v; }
     bool SetSNMPAuthPassword(const std::string& v) { return Set(m_SNMPAuthPassword, v); }
     bool SetSNMPCryptPassword(const std::string& v) { return Set(m_SNMPCryptPassword, v); }

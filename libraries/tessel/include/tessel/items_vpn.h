@@ -214,7 +214,9 @@ class TESSEL_API cDBConfigDMVPN : public cDBRecord<cDBConfigDMVPN> {
     // The address under `index`, or 0.0.0.0.
     kora::s_socket_addr GetDefaultGatewayByIndex(kora::s_uint32 index) const;
     void GetDefaultGatewayIndexList(std::set<unsigned>& indexes) const;
+    // code 10..3600
     bool SetGatewayTrackInterval(kora::s_uint32 v) { return Set(m_GatewayTrackInterval, v); }
+    // code 1..100
     bool SetGatewayTrackAttempts(kora::s_uint32 v) { return Set(m_GatewayTrackAttempts, v); }
     bool GetUseDefaultGateway() const { return m_UseDefaultGateway; }
     bool GetTrackGateway() const { return m_TrackGateway; }
@@ -320,7 +322,7 @@ class TESSEL_API cDBConfigDMVPNNetwork : public cDBRecord<cDBConfigDMVPNNetwork>
     void SetGreKey(kora::s_uint32 v) { m_GreKey = v; }
     void SetLocalAddr(const kora::s_socket_addr& v) { m_LocalAddr = v; }
     void SetNetmask(const kora::s_socket_addr& v) { m_Netmask = v; }
-    bool SetMTU(kora::s_uint32 v) { return Set(m_MTU, v); }
+    bool SetMTU(kora::s_uint32 v) { return Set(m_MTU, v); }  // 576..1500 bytes
     void SetDisablePurge(bool v) { m_DisablePurge = v; }
     bool GetHubMode() const { return m_HubMode; }
     const kora::s_string& GetNetHopServerNBMA() const { return m_NextHopServer; }

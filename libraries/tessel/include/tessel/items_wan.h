@@ -52,7 +52,7 @@ class TESSEL_API cDBConfigWanSetup : public cDBRecord<cDBConfigWanSetup> {
     cDBConfigWanSetup() { SetDefault(); }
     std::string ToString(const std::string&) const override;
 
-    bool SetWanMode(kora::s_uint32 v) { return Set(m_WanMode, v); }
+    bool SetWanMode(kora::s_uint32 v) { return Set(m_WanMode, v); }  // code 1..4
     kora::s_uint8 GetWanMode() const { return m_WanMode; }
     // "cellular", "DSL/cable", "DSL/cable and cellular", "cellular and
     // DSL/cable" for modes 1 to 4; empty for any other.
@@ -90,7 +90,7 @@ class TESSEL_API cDBConfigWiredWan : public cDBPortLanSettings<cDBConfigWiredWan
     // Credentials are shown masked.
     std::string ToString(const std::string&) const override;
 
-    bool SetMode(kora::s_uint32 v) { return Set(m_Mode, v); }
+    bool SetMode(kora::s_uint32 v) { return Set(m_Mode, v); }  // code 1..6
     void SetIP(const kora::s_socket_addr& v) { m_IP = v; }
     void SetGateway(const kora::s_socket_addr& v) { m_Gateway = v; }
     void SetSubnet(const kora::s_socket_addr& v) { m_Subnet = v; }
@@ -241,9 +241,10 @@ class TESSEL_API cDBConfigWirelessWan : public cDBMobileAccess<cDBConfigWireless
     // Network modes 0..2; 3 as well on a device with an LTE modem ("Wireless4G").
     static bool IsNetMode(uint64_t mode);
 
-    bool SetSimSlot(kora::s_uint32 v) { return Set(m_SimSlot, v); }
+    bool SetSimSlot(kora::s_uint32 v) { return Set(m_SimSlot, v); }  // 0..1
     bool SetNetMode(kora::s_uint32 v) { return Set(m_NetMode, v); }
     // A mode above 2 is ignored, and the setter still says yes.
+    // code 0..2
     bool SetOperatorSelectionMode(kora::s_uint32 v) { return Set(m_OperatorSelectionMode, v); }
     bool SetMobilePin(const std::string& v) { return Set(m_MobilePin, v); }
     void SetMobileData(bool v) { m_MobileData = v; }
@@ -256,6 +257,7 @@ class TESSEL_API cDBConfigWirelessWan : public cDBMobileAccess<cDBConfigWireless
     bool SetProviderConfigurationMode(kora::s_uint32 v) {
         return Set(m_ProviderConfigurationMode, v);
     }
+    // 5..300 seconds
     bool SetNetworkStatusPollInterval(kora::s_uint32 v) { return Set(m_StatusPollInterval, v); }
     void SetEnableDiversity(bool v) { m_EnableDiversity = v; }
 
@@ -383,7 +385,7 @@ class TESSEL_API cDBConfigWanRoute : public cDBRecord<cDBConfigWanRoute> {
     void SetGateway(const kora::s_socket_addr& v) { m_Gateway = v; }
     // 1 (wired gateway), 2 (cellular gateway) or 4 (the given gateway); routes
     // over a VPN gateway (3) are not configured here.
-    bool SetRouteType(kora::s_uint32 v) { return Set(m_RouteType, v); }
+    bool SetRouteType(kora::s_uint32 v) { return Set(m_RouteType, v); }  // code 1..2 or 4
     const kora::s_socket_addr& GetNetwork() const { return m_Network; }
     const kora::s_socket_addr& GetNetmask() const { return m_Netmask; }
     const kora::s_socket_addr& GetGateway() const { return m_Gateway; }
@@ -419,9 +421,9 @@ class TESSEL_API cDBConfigDataVolume : public cDBRecord<cDBConfigDataVolume> {
     cDBConfigDataVolume() { SetDefault(); }
     std::string ToString(const std::string&) const override { return "cDBConfigDataVolume"; }
 
-    bool SetResetMode(kora::s_uint32 v) { return Set(m_ResetMode, v); }
+    bool SetResetMode(kora::s_uint32 v) { return Set(m_ResetMode, v); }  // code 0..2
     // The day of the month, 1..31.
-    bool SetResetDay(kora::s_uint32 v) { return Set(m_ResetDay, v); }
+    bool SetResetDay(kora::s_uint32 v) { return Set(m_ResetDay, v); }  // 1..31 (day of the month)
     kora::s_uint8 GetResetMode() const { return m_ResetMode; }
     kora::s_uint8 GetResetDay() const { return m_ResetDay; }
 

@@ -117,26 +117,28 @@ constexpr int kVrrpGroup = 100;
 template <class Derived>
 class cDBLanSettings : public cDBRecord<Derived> {
   public:
-    bool SetMTU(kora::s_uint32 v) { return this->Set(m_MTU, v); }
-    bool SetVLANID(kora::s_uint32 v) { return this->Set(m_VLANID, v); }
+    bool SetMTU(kora::s_uint32 v) { return this->Set(m_MTU, v); }        // 576..1500 bytes
+    bool SetVLANID(kora::s_uint32 v) { return this->Set(m_VLANID, v); }  // 1..4094
     bool SetHostname(const std::string& v) { return this->Set(m_Hostname, v); }
     bool SetSearchPath(const std::string& v) { return this->Set(m_SearchPath, v); }
-    bool SetDHCPMode(kora::s_uint32 v) { return this->Set(m_DHCPMode, v); }
-    bool SetDHCPNtpMode(kora::s_uint32 v) { return this->Set(m_DHCPNtpMode, v); }
+    bool SetDHCPMode(kora::s_uint32 v) { return this->Set(m_DHCPMode, v); }        // code 1..3
+    bool SetDHCPNtpMode(kora::s_uint32 v) { return this->Set(m_DHCPNtpMode, v); }  // code 1..3
     bool SetDHCPNtpServer(const std::string& v) { return this->Set(m_DHCPNtpServer, v); }
     void SetDHCPPool(bool v) { m_DHCPPool = v; }
     // Neither 0.0.0.0 nor broadcast. That the pool runs upwards is checked
     // when a document is read, since the two ends are set one at a time.
     bool SetDHCPPoolStart(const kora::s_socket_addr& v) { return this->Set(m_DHCPPoolStart, v); }
     bool SetDHCPPoolEnd(const kora::s_socket_addr& v) { return this->Set(m_DHCPPoolEnd, v); }
-    bool SetDHCPLeaseTime(kora::s_uint32 v) { return this->Set(m_DHCPLeaseTime, v); }
+    bool SetDHCPLeaseTime(kora::s_uint32 v) {
+        return this->Set(m_DHCPLeaseTime, v);
+    }  // 60..604800 seconds
     bool SetDHCPRelayServer(const std::string& v) { return this->Set(m_DHCPRelayServer, v); }
     void SetVRRPEnabled(bool v) { m_VRRPEnabled = v; }
-    bool SetVRRPID(kora::s_uint32 v) { return this->Set(m_VRRPID, v); }
-    bool SetVRRPPrio(kora::s_uint32 v) { return this->Set(m_VRRPPrio, v); }
-    bool SetVRRPDelay(kora::s_uint32 v) { return this->Set(m_VRRPDelay, v); }
-    bool SetVRRPPrioHigh(kora::s_uint32 v) { return this->Set(m_VRRPPrioHigh, v); }
-    bool SetVRRPPrioMode(kora::s_uint32 v) { return this->Set(m_VRRPPrioMode, v); }
+    bool SetVRRPID(kora::s_uint32 v) { return this->Set(m_VRRPID, v); }              // 1..255
+    bool SetVRRPPrio(kora::s_uint32 v) { return this->Set(m_VRRPPrio, v); }          // 1..254
+    bool SetVRRPDelay(kora::s_uint32 v) { return this->Set(m_VRRPDelay, v); }        // 1..255
+    bool SetVRRPPrioHigh(kora::s_uint32 v) { return this->Set(m_VRRPPrioHigh, v); }  // 1..254
+    bool SetVRRPPrioMode(kora::s_uint32 v) { return this->Set(m_VRRPPrioMode, v); }  // code 0..2
 
     kora::s_uint16 GetMTU() const { return m_MTU; }
     kora::s_uint16 GetVLANID() const { return m_VLANID; }

@@ -12,6 +12,10 @@
 
 namespace tessel {
 
+// The name under which the data server serves (tesseld's default) and that a
+// client passes to cDataClient to reach it.
+constexpr const char* kDataServerService = "tesseld";
+
 // ---- Message names (matched exactly, case included) ----
 //
 // A request named ...REQ is answered on the same channel by ...RESP. Three

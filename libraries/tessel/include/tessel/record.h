@@ -19,6 +19,10 @@
 // cDBRecord gives the binary form (version, name, directory, rows by stored
 // version), the JSON document, SetDefault and the validating setters. What a
 // class does that its rows cannot say is a short override of a named hook.
+//
+// The item headers note beside each checked numeric setter what it accepts
+// ("576..1500 bytes"); "code 1..5" marks a number whose meaning belongs to
+// the services that apply the configuration: the item only bounds it.
 #pragma once
 
 #include <json/value.h>
