@@ -25,7 +25,7 @@ constexpr const char* kSsh = "/Config/System/DeviceManagement/SSH/SSHConfig";
 // Polls `done` until it holds, for at most five seconds.
 template <class F>
 bool WaitUntil(F done) {
-    const auto deadline = std::chrono::steady_clock::now() + fakeserver::kWait;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (!done() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return done();
