@@ -22,6 +22,8 @@ inline kora::ISerialize* Clone(const kora::ISerialize& obj) {
 
 class MemoryHost : public tessel::IDataServer {
   public:
+    // Tests delete hosts of their own through this class.
+    virtual ~MemoryHost() = default;
     using s_string = kora::s_string;
     using s_int8 = kora::s_int8;
 
