@@ -21,7 +21,9 @@ std::vector<std::string> Echoed(const std::string& text) {
 }
 
 TEST_F(Messaging, AcceptRestsWhileDescriptorsRunOutAndServesTheWaitingClientAfter) {
-    ASSERT_TRUE(Serve());
+    // No other connection: while descriptors are out, nothing is delivered, so
+    // no code runs that needs one (the sanitizers' type check opens a pipe).
+    ASSERT_TRUE(Serve({}, false, false));
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ASSERT_GE(fd, 0);
 
