@@ -5,15 +5,18 @@
 //
 //   tesseld-factory-gen FILE
 //
-// A class is left out when its default item has no name (many instances, each
-// named by whoever creates it), no directory of its own (its user decides
-// where it lives), lies outside the configuration (status, users, features),
-// or cannot be read back from its own document.
+// An item is seeded in the directory its collection follows (ItemPlaces), so
+// a client following that collection sees it from the first start. A class is
+// left out when its default item has no name (many instances, each named by
+// whoever creates it), no directory (neither a collection nor the item names
+// one), lies outside the configuration (status, users, features), or cannot
+// be read back from its own document.
 #include <iostream>
 #include <map>
 
 #include "documents.h"
 #include "kora/factory.h"
+#include "tessel/collections_catalogue.h"
 #include "tessel/registration.h"
 
 using namespace tessel;
@@ -42,10 +45,12 @@ int main(int argc, char** argv) {
     }
     std::map<std::string, Json::Value> documents;  // by path, so the file is stable
     std::string skipped;
-    for (const auto& name : RegisteredItemClasses()) {
+    for (const ItemPlace& place : ItemPlaces()) {
+        const std::string& name = place.className;
         auto object = kora::Ref<kora::ISerialize>::Adopt(kora::cObjectFactory::CreateObject(name));
         auto* item = dynamic_cast<cDBItem*>(object.get());
-        if (!item) continue;  // log entries and batches travel with items but are none
+        if (!item) continue;
+        if (!place.directory.empty()) item->SetDir(place.directory);
         std::string why = Unseeded(*item);
         if (!why.empty()) {
             skipped += "\n  " + name + ": " + why;
