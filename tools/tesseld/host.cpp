@@ -283,10 +283,10 @@ ItemList cHost::ItemsIn(const std::string& directory) {
     return items;
 }
 
-cDBDirectory* cHost::Listing(const std::string& directory) {
-    if (!IsValidDirectory(directory)) return nullptr;
+kora::Ref<cDBDirectory> cHost::Listing(const std::string& directory) {
+    if (!IsValidDirectory(directory)) return {};
     auto listing = kora::Ref<cDBDirectory>::Adopt(kora::New<cDBDirectory>());
-    if (!listing) return nullptr;
+    if (!listing) return {};
     // A listing is named like the directory it lists: its last segment, in
     // the directory above.
     std::string parent = directory.substr(0, directory.size() - 1);
@@ -312,8 +312,8 @@ cDBDirectory* cHost::Listing(const std::string& directory) {
     }
     const bool root = directory == "/" || directory == kStatusRoot ||
                       directory == kUsersDirectory || directory == kFeaturesDirectory;
-    if (listing->GetEntries().empty() && !root) return nullptr;
-    return listing.Detach();
+    if (listing->GetEntries().empty() && !root) return {};
+    return listing;
 }
 
 std::vector<std::string> cHost::LinksTo(const std::string& path) {
@@ -376,12 +376,13 @@ bool cHost::StoreItem(cDBItem& item) {
     return true;
 }
 
-tessel::cDBItem* cHost::GetItem(const kora::s_string& path) {
-    return Guarded<cDBItem*>("reading " + path, nullptr, [&]() -> cDBItem* {
+kora::Ref<cDBItem> cHost::GetItemRef(const kora::s_string& path) {
+    using Reply = kora::Ref<cDBItem>;
+    return Guarded<Reply>("reading " + path, Reply(), [&]() -> Reply {
         if (IsUnder(path, kFeaturesDirectory)) ResetFeatures();
         if (IsDirectoryPath(path)) return Listing(path);
-        kora::Ref<cDBItem> item = Find(path);
-        return item && MayRead(Requester(), *item) ? item.Detach() : nullptr;
+        Reply item = Find(path);
+        return item && MayRead(Requester(), *item) ? item : Reply();
     });
 }
 
@@ -494,7 +495,7 @@ void cHost::SyncCollection(cDataServer* server, kora::cChannel* channel,
         // decides what it may see.
         const cPeer peer = PeerOf(channel);
         for (auto& item : ItemsIn(path))
-            if (MayRead(peer, *item)) server->SendSyncItem(channel, item.Detach());
+            if (MayRead(peer, *item)) server->SendSyncItem(channel, item);
         return 0;
     });
 }
@@ -549,10 +550,11 @@ void cHost::Log(const kora::cTime&, const kora::s_string& unit, kora::s_uint8 le
     m_log.Append(entry, PolicyOf(unit));
 }
 
-kora::ISerialize* cHost::ReadLog(const kora::cTime& from, const kora::s_string& unit,
-                                 kora::s_uint8 level, kora::s_uint8 count, kora::s_uint64 status) {
+kora::Ref<cDBLogResult> cHost::ReadLogRef(const kora::cTime& from, const kora::s_string& unit,
+                                          kora::s_uint8 level, kora::s_uint8 count,
+                                          kora::s_uint64 status) {
     // Status names the last entry the reader has seen, so reads can page.
-    return m_log.Read(from, unit, level, count, status).Detach();
+    return m_log.Read(from, unit, level, count, status);
 }
 
 }  // namespace tesseld

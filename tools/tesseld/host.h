@@ -1,4 +1,4 @@
-// cHost: tesseld's IDataServer, the store behind every path of the tree.
+// cHost: tesseld's data-server host, the store behind every path of the tree.
 //
 //   /Status/...     status items, in memory only (status changes all the time;
 //                   writing it to flash would wear the flash out)
@@ -64,7 +64,7 @@ inline int64_t NowSeconds() {
     return kora::cTime::Now().ToSeconds();
 }
 
-class cHost : public tessel::IDataServer, public kora::cMessageSink {
+class cHost : public tessel::cDataServerHost, public kora::cMessageSink {
   public:
     cHost(kora::cService* service, const cOptions& options);
     ~cHost() override;
@@ -80,8 +80,8 @@ class cHost : public tessel::IDataServer, public kora::cMessageSink {
     // The host's timers.
     bool ProcessMsg(kora::cMsg& msg) override;
 
-    // ---- IDataServer ----
-    tessel::cDBItem* GetItem(const kora::s_string& path) override;
+    // ---- cDataServerHost ----
+    kora::Ref<tessel::cDBItem> GetItemRef(const kora::s_string& path) override;
     kora::s_int8 SetItem(tessel::cDBItem* item) override;
     kora::s_int8 DeleteItem(const kora::s_string& path) override;
     kora::s_int8 DuplicateItem(const kora::s_string& directory, const kora::s_string& name,
@@ -105,9 +105,9 @@ class cHost : public tessel::IDataServer, public kora::cMessageSink {
     void Log(const kora::cTime& time, const kora::s_string& unit, kora::s_uint8 level,
              const kora::s_string& type, const kora::s_string& text, const kora::s_string& object,
              const kora::s_string& peer, const kora::s_string& user, kora::s_int8 outcome) override;
-    kora::ISerialize* ReadLog(const kora::cTime& from, const kora::s_string& unit,
-                              kora::s_uint8 level, kora::s_uint8 count,
-                              kora::s_uint64 status) override;
+    kora::Ref<tessel::cDBLogResult> ReadLogRef(const kora::cTime& from, const kora::s_string& unit,
+                                               kora::s_uint8 level, kora::s_uint8 count,
+                                               kora::s_uint64 status) override;
     kora::s_int8 ExportLog(const kora::cTime& from, const kora::cTime& to, kora::s_uint8 level,
                            const std::set<kora::s_string>& units,
                            const kora::s_string& filepath) override;
@@ -120,7 +120,7 @@ class cHost : public tessel::IDataServer, public kora::cMessageSink {
     bool AuthenticateUser(const kora::s_string& username, const kora::s_string& password,
                           kora::s_uint8& accessLevel) override;
     kora::s_int8 SetFlag(const kora::s_string& name, kora::ISerialize* value) override;
-    kora::ISerialize* GetFlag(const kora::s_string& name) override;
+    kora::Ref<kora::ISerialize> GetFlagRef(const kora::s_string& name) override;
     kora::s_int8 DeleteFlag(const kora::s_string& name) override;
     kora::s_int8 ExportFlags(const kora::s_string& filepath) override;
     void DumpFinished() override;
@@ -173,8 +173,8 @@ class cHost : public tessel::IDataServer, public kora::cMessageSink {
     static Area AreaOf(const std::string& directory);
     kora::Ref<tessel::cDBItem> Find(const std::string& path);
     ItemList ItemsIn(const std::string& directory);
-    // A listing with one reference, or null for a directory that is not there.
-    tessel::cDBDirectory* Listing(const std::string& directory);
+    // The listing of a directory, or null for a directory that is not there.
+    kora::Ref<tessel::cDBDirectory> Listing(const std::string& directory);
     // Paths of stored items that refer to `path`.
     std::vector<std::string> LinksTo(const std::string& path);
     // Whether an item of this name, directory and type may be stored at all.

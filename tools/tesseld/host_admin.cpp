@@ -510,12 +510,12 @@ kora::s_int8 cHost::SetFlag(const kora::s_string& name, kora::ISerialize* value)
     return m_store.PutFlag(name, bytes) ? 1 : 0;
 }
 
-kora::ISerialize* cHost::GetFlag(const kora::s_string& name) {
+kora::Ref<kora::ISerialize> cHost::GetFlagRef(const kora::s_string& name) {
     std::vector<uint8_t> bytes;
     bool present = false;
-    if (!m_store.GetFlag(name, bytes, present) || !present) return nullptr;
+    if (!m_store.GetFlag(name, bytes, present) || !present) return {};
     kora::cSerializeBuffer buffer(bytes.data(), bytes.size());
-    return kora::cObjectFactory::Deserialize(buffer);
+    return kora::Ref<kora::ISerialize>::Adopt(kora::cObjectFactory::Deserialize(buffer));
 }
 
 kora::s_int8 cHost::DeleteFlag(const kora::s_string& name) {

@@ -1,13 +1,15 @@
 // tesseld and tesselctl as separate processes, driven through the command
 // line and through the library's client.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <map>
 #include <thread>
 
@@ -20,12 +22,77 @@ using namespace toolstest;
 
 namespace {
 
+// A program run as a child process with `input` on its stdin and its stdout
+// and stderr in files. With `uid` other than -1 it runs as that user and group
+// (the caller must be root).
+class Child {
+  public:
+    explicit Child(const std::vector<std::string>& args, const std::string& input = "",
+                   uid_t uid = uid_t(-1)) {
+        WriteFile(m_files / "in", input);
+        const int in = ::open((m_files / "in").c_str(), O_RDONLY | O_CLOEXEC);
+        const int out = ::open((m_files / "out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        const int err = ::open((m_files / "err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        std::vector<char*> argv;
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            // Raw system calls only: the libc wrappers synchronise threads this child lacks.
+            ::dup2(in, STDIN_FILENO);
+            ::dup2(out, STDOUT_FILENO);
+            ::dup2(err, STDERR_FILENO);
+            if (uid != uid_t(-1) && (::syscall(SYS_setgroups, 0, nullptr) != 0 ||
+                                     ::syscall(SYS_setresgid, uid, uid, uid) != 0 ||
+                                     ::syscall(SYS_setresuid, uid, uid, uid) != 0))
+                ::_exit(126);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        for (int fd : {in, out, err}) ::close(fd);
+    }
+    ~Child() { Stop(SIGKILL); }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    // Waits (bounded) until stdout contains `text`.
+    bool WaitForLine(const std::string& text, int timeoutMs = 10000) {
+        for (int waited = 0; waited < timeoutMs; waited += 20, ::usleep(20000))
+            if ((out = ReadFile(m_files / "out")).find(text) != std::string::npos) return true;
+        return false;
+    }
+    // Sends the signal (none with 0), reaps the child (killed when it does
+    // not end within a minute) and collects its output: its exit code, or
+    // 128 + signal when it died of one.
+    int Stop(int signal) {
+        if (m_pid <= 0) return -1;
+        if (signal) ::kill(m_pid, signal);
+        int status = 0;
+        for (int i = 0; ::waitpid(m_pid, &status, WNOHANG) == 0; ++i, ::usleep(10000))
+            if (i == 6000) ::kill(m_pid, SIGKILL);
+        m_pid = -1;
+        out = ReadFile(m_files / "out");
+        err = ReadFile(m_files / "err");
+        return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    }
+    std::string out, err;
+
+  private:
+    TempDir m_files;
+    pid_t m_pid = -1;
+};
+
+struct RunResult {
+    int code;
+    std::string out, err;
+};
+
 const std::string kSsh = "/Config/System/DeviceManagement/SSH/SSHConfig";
 const std::string kRadius = "/Config/System/Access/RadiusConfig";
 
 // A data client of the test process itself; `onDump` runs when the server
 // asks for a dump (on the client's delivery thread).
-class LibClient : public IDataClient {
+class LibClient : public cDataEvents {
   public:
     LibClient() : service("tools-e2e-" + std::to_string(::getpid())) {
         client.reset(new cDataClient(&service, this, 0, "tesseld"));
@@ -37,9 +104,6 @@ class LibClient : public IDataClient {
         service.Stop();
     }
     void OnDataConnect(cDataClient*) override { connected = true; }
-    void OnDataClose(cDataClient*) override {}
-    void OnCollectionSynced(cDataClient*, cDBCollection*) override {}
-    void OnRebootNotification(cDataClient*) override {}
     bool OnDumpRequest(cDataClient*, kora::s_string&) override {
         if (onDump) onDump();
         return true;
@@ -75,7 +139,26 @@ class ToolsE2E : public ::testing::Test {
     RunResult Ctl(std::vector<std::string> args, const std::string& input = "",
                   uid_t uid = uid_t(-1)) {
         args.insert(args.begin(), TESSELCTL);
-        return RunProgram(args, input, uid);
+        Child child(args, input, uid);
+        const int code = child.Stop(0);
+        return {code, child.out, child.err};
+    }
+    struct Step {
+        std::vector<std::string> args;
+        std::string input;
+        int code;
+        std::string out = "", err = "";  // parts of stdout and stderr
+    };
+    // Runs tesselctl (as `uid`) once per step and checks each outcome.
+    void Run(const std::vector<Step>& steps, uid_t uid = uid_t(-1)) {
+        for (const Step& step : steps) {
+            RunResult r = Ctl(step.args, step.input, uid);
+            std::string line;
+            for (const auto& a : step.args) line += a + " ";
+            EXPECT_EQ(r.code, step.code) << line << "\n" << r.out << r.err;
+            EXPECT_NE(r.out.find(step.out), std::string::npos) << line << "\n" << r.out;
+            EXPECT_NE(r.err.find(step.err), std::string::npos) << line << "\n" << r.err;
+        }
     }
     // The value of a member of a stored item's data, as tesselctl prints it.
     Json::Value Member(const std::string& path, const std::string& key) {
@@ -85,8 +168,7 @@ class ToolsE2E : public ::testing::Test {
     }
     // Polls (bounded) until `done` holds.
     bool Eventually(const std::function<bool()>& done) {
-        for (int i = 0; i < 200 && !done(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        for (int i = 0; i < 200 && !done(); ++i) ::usleep(50000);
         return done();
     }
 
@@ -95,10 +177,15 @@ class ToolsE2E : public ::testing::Test {
 };
 
 TEST_F(ToolsE2E, CommandLineContract) {
-    EXPECT_EQ(RunProgram({TESSELD, "--help"}).code, 0);
-    EXPECT_EQ(RunProgram({TESSELD, "--no-such-option"}).code, 2);
+    EXPECT_EQ(Child({TESSELD, "--help"}).Stop(0), 0);
+    EXPECT_EQ(Child({TESSELD, "--no-such-option"}).Stop(0), 2);
     EXPECT_EQ(Ctl({"ls", "/"}).code, 3) << "no server yet";
     Start();
+    const std::string marker = "created with the password ";
+    const size_t at = server->out.find(marker);
+    ASSERT_NE(at, std::string::npos) << server->out;
+    std::string password = server->out.substr(at + marker.size());
+    password = password.substr(0, password.find(' ')) + "\n";
     Json::Value radius;
     ParseJson(Ctl({"get", kRadius}).out, radius);
     radius["Data"]["Port1"] = 0;
@@ -109,18 +196,15 @@ TEST_F(ToolsE2E, CommandLineContract) {
     file["Items"].append(ItemDocument(*MakeItem("LogUnitObject", "/Log/Units/", "new"), false));
     file["Items"].append(radius);
     ASSERT_TRUE(WriteFile(dir / "bad.json", tessel::StyledJson(file)));
-    struct Step {
-        std::vector<std::string> args;
-        std::string input;
-        int code;
-        const char* out;  // part of stdout
-        const char* err;  // part of stderr
-    };
-    const Step steps[] = {
+    Run({
+        {{"auth", "admin"}, password, 0, "access level 3", ""},
+        {{"auth", "admin"}, "admin\n", 1, "", "failed"},  // no fixed default password
+        {{"user", "add", "ops", "--level", "2"}, "Ops-password-1\n", 0, "", ""},
+        {{"--json", "auth", "ops"}, "Ops-password-1\n", 0, "\"AccessLevel\" : 2", ""},
         {{"--help"}, "", 0, "Exit codes", ""},
-        {{"config", "--help"}, "", 0, "import", ""},
-        {{"ls", "/"}, "", 0, "Config/\n", ""},
-        {{"ls", "/Config/System/DeviceManagement/SSH"}, "", 0, "SSHConfig\n", ""},
+        {{"ls", "/"}, "", 0, "Config/\nFeatures/\nUsers/\n", ""},
+        {{"ls", "/Users"}, "", 0, "admin\nops\n", ""},
+        {{"ls", "/Nowhere"}, "", 1, "", "no directory"},
         {{"get", kSsh}, "", 0, "\"SSHConfigObject\"", ""},
         {{"get", "/Nothing/here"}, "", 1, "", "nothing at"},
         {{"edit", kSsh, "Enabled=true"}, "", 0, "", ""},
@@ -134,6 +218,7 @@ TEST_F(ToolsE2E, CommandLineContract) {
         {{"get", "/Log/Units/new"}, "", 1, "", "nothing at"},
         {{"rm", "/Nothing/here"}, "", 1, "", "refused"},
         {{"cp", kSsh, "Copy"}, "", 0, "", ""},
+        {{"ls", "/Config/System/DeviceManagement/SSH"}, "", 0, "Copy\nSSHConfig\n", ""},
         {{"mv", kSsh.substr(0, kSsh.rfind('/') + 1) + "Copy", "/Other/Copy"}, "", 2, "", ""},
         {{"log", "write", "demo", "hello", "log", "book", "--level", "WARNING"}, "", 0, "", ""},
         {{"log", "read", "--unit", "demo"}, "", 0, ";demo;2;WARNING;tesselctl;hello log book;", ""},
@@ -142,78 +227,44 @@ TEST_F(ToolsE2E, CommandLineContract) {
         {{"factory-reset"}, "", 2, "", "--yes"},
         {{"no-such-command"}, "", 2, "", ""},
         {{"--service", "elsewhere", "ls", "/"}, "", 3, "", "no server"},
-    };
-    for (const Step& step : steps) {
-        RunResult r = Ctl(step.args, step.input);
-        std::string line;
-        for (const auto& a : step.args) line += a + " ";
-        EXPECT_EQ(r.code, step.code) << line << "\n" << r.out << r.err;
-        EXPECT_NE(r.out.find(step.out), std::string::npos) << line << "\n" << r.out;
-        EXPECT_NE(r.err.find(step.err), std::string::npos) << line << "\n" << r.err;
-    }
+    });
     EXPECT_EQ(Member(kSsh, "Enabled"), true);
     EXPECT_EQ(Member(kRadius, "Secret1"), "s3cret-value") << "a masked document keeps the secret";
     EXPECT_NE(Ctl({"completion", "bash"}).out.find("complete -F _tesselctl tesselctl"),
               std::string::npos);
 }
 
-TEST_F(ToolsE2E, FirstStartShowsThePasswordOnce) {
-    Start();
-    const std::string marker = "created with the password ";
-    size_t at = server->out.find(marker);
-    ASSERT_NE(at, std::string::npos) << server->out;
-    std::string password = server->out.substr(at + marker.size());
-    password = password.substr(0, password.find(' '));
-    EXPECT_EQ(Ctl({"auth", "admin"}, password + "\n").code, 0);
-    EXPECT_EQ(Ctl({"auth", "admin"}, "admin\n").code, 1) << "no fixed default password";
-
-    RunResult added = Ctl({"user", "add", "ops", "--level", "2"}, "Ops-password-1\n");
-    EXPECT_EQ(added.code, 0) << added.err;
-    RunResult auth = Ctl({"--json", "auth", "ops"}, "Ops-password-1\n");
-    EXPECT_NE(auth.out.find("\"AccessLevel\" : 2"), std::string::npos) << auth.out;
-    EXPECT_EQ(server->Stop(SIGTERM), 0);
-    Start();
-    EXPECT_EQ(server->out.find("password"), std::string::npos) << server->out;
-    EXPECT_EQ(Ctl({"auth", "ops"}, "Ops-password-1\n").code, 0);
-}
-
+// Every write answered before a SIGKILL in the middle of a burst is there
+// after the restart (which shows no new password).
 TEST_F(ToolsE2E, AnsweredWritesSurviveSigkill) {
     Start();
-    std::vector<int> answered;
-    std::mutex lock;
-    std::atomic<bool> lost{false};
+    std::atomic<int> answered{0};
+    std::atomic<bool> killed{false};
     {
         LibClient lib;
         ASSERT_TRUE(Eventually([&] { return lib.connected.load(); }));
         std::thread writer([&] {
-            for (int i = 0; i < 5000 && !lost; ++i) {
+            for (int i = 0; i < 5000 && !killed; ++i) {
                 auto unit = MakeItem("LogUnitObject", "/Log/Units/", "w" + std::to_string(i),
                                      [&](Json::Value& d) { d["Depth"] = i; });
-                if (lib.client->SetItem(unit.get(), true) != 1) {
-                    lost = true;
-                    break;
-                }
-                std::lock_guard<std::mutex> guard(lock);
-                answered.push_back(i);
+                if (lib.client->SetItem(unit.get(), true) != 1) break;
+                answered = i + 1;
             }
         });
-        // Kill in the middle of the burst.
-        Eventually([&] {
-            std::lock_guard<std::mutex> guard(lock);
-            return answered.size() >= 200;
-        });
+        Eventually([&] { return answered >= 200; });
         server.reset();  // killed
-        lost = true;
+        killed = true;
         writer.join();
     }
-    ASSERT_GE(answered.size(), 200u);
+    ASSERT_GE(answered, 200);
     Start();
+    EXPECT_EQ(server->out.find("password"), std::string::npos) << server->out;
     ASSERT_EQ(Ctl({"config", "export", dir / "export.json"}).code, 0);
     const Json::Value root = ReadDocumentFile(dir / "export.json");
     std::map<std::string, int> depths;
     for (const auto& item : root["Items"])
         depths[item["Name"].asString()] = item["Data"]["Depth"].asInt();
-    for (int i : answered) {
+    for (int i = 0; i < answered; ++i) {
         const std::string name = "w" + std::to_string(i);
         ASSERT_TRUE(depths.count(name)) << name << " was answered 1 but is gone";
         EXPECT_EQ(depths[name], i);
@@ -284,26 +335,19 @@ TEST_F(ToolsE2E, AdministrativeRequestsNeedTheGroup) {
         Start({"--admin-group", inGroup ? "65534" : ""});
         ::chmod((dir / "run/tesseld.sock").c_str(), 0666);
         const int refused = inGroup ? 0 : 1;
-        struct Step {
-            std::vector<std::string> args;
-            std::string input;
-            int code;
-        };
-        const Step steps[] = {
-            {{"get", kSsh}, "", 0},
-            {{"edit", kSsh, "Enabled=true"}, "", 0},
-            {{"get", kRadius}, "", refused},  // admin-only items
-            {{"edit", kRadius, "Port2=1000"}, "", refused},
-            {{"user", "add", inGroup ? "in" : "out"}, "Some-password-1\n", refused},
-            {{"config", "export", exportFile}, "", refused},
-            {{"restore-point"}, "", refused},
-            {{"reboot"}, "", refused},
-        };
-        for (const Step& step : steps) {
-            RunResult r = Ctl(step.args, step.input, nobody);
-            EXPECT_EQ(r.code, step.code) << step.args[0] << " in group " << inGroup << "\n"
-                                         << r.err;
-        }
+        SCOPED_TRACE(inGroup ? "in the group" : "not in the group");
+        Run(
+            {
+                {{"get", kSsh}, "", 0},
+                {{"edit", kSsh, "Enabled=true"}, "", 0},
+                {{"get", kRadius}, "", refused},  // admin-only items
+                {{"edit", kRadius, "Port2=1000"}, "", refused},
+                {{"user", "add", inGroup ? "in" : "out"}, "Some-password-1\n", refused},
+                {{"config", "export", exportFile}, "", refused},
+                {{"restore-point"}, "", refused},
+                {{"reboot"}, "", refused},
+            },
+            nobody);
         EXPECT_EQ(server->Stop(SIGTERM), 0);
         server.reset();
     }
