@@ -2,11 +2,9 @@
 // transport, as a hostile client or a hostile server would send them.
 //
 // Input: one byte choosing the receiving side (even: the data server, which
-// runs over an in-memory host; odd: a data client), then length-prefixed
+// runs over an in-memory host; odd: a data client of that server), then length-prefixed
 // frames. Every frame that decodes is sent; a request with a known answer
 // follows, so that everything before it was handled when the input is done.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -15,6 +13,7 @@
 #include <vector>
 
 #include "memory_host.h"
+#include "probe.h"
 #include "tessel/tessel.h"
 
 namespace {
@@ -26,53 +25,22 @@ class FuzzHost : public testhost::MemoryHost {
     kora::s_int8 ExportConfig(const kora::s_string&) override { return result; }
 };
 
-// A connection that sends whatever it is given and records nothing.
-class Sender : public kora::cServiceClient {
+// Offered every request before the data server: pushes the fuzzer's messages
+// to the data client when it asks for a deletion, ahead of the answer.
+class Pusher : public kora::cMessageSink {
   public:
-    Sender(kora::cService* s, const std::string& target, const char* hello)
-        : cServiceClient(s, "fuzz", target, "FUZZ::UP", "FUZZ::DOWN", hello) {
+    explicit Pusher(kora::cService* s) : cMessageSink(s, "fuzzPusher") {
         s->RegisterMessageSink(this);
     }
-    ~Sender() override { Service()->UnRegisterMessageSink(this); }
-    bool DispatchMessage(kora::cMsg&) override { return true; }
-};
-
-// The serving side the data client talks to: answers what the client needs
-// to connect and to finish a round, and pushes the fuzzer's messages.
-class FakeServer : public kora::cMessageSink {
-  public:
-    explicit FakeServer(kora::cService* s) : cMessageSink(s, "fuzzServer") {
-        s->RegisterMessageSink(this);
-    }
-    ~FakeServer() override { Service()->UnRegisterMessageSink(this); }
+    ~Pusher() override { Service()->UnRegisterMessageSink(this); }
     bool ProcessMsg(kora::cMsg& msg) override {
-        kora::cChannel* ch = msg.Channel();
-        if (!ch) return false;
-        if (msg.Name() == tessel::kMsgClientOnConnect) {
-            client = kora::Ref<kora::cChannel>::Share(ch);
-            return true;
-        }
-        if (msg.Name() == tessel::kMsgRegCollectionReq) {
-            kora::cMsg reply(tessel::kMsgRegCollectionResp);
-            auto* r = kora::New<tessel::ccDBRegCollectionResp>();
-            r->Result = 1;
-            reply.AssignObject(r);
-            ch->Send(reply);
-            return true;
-        }
-        if (msg.Name() == tessel::kMsgGetItemReq || msg.Name() == tessel::kMsgDeleteItemReq) {
-            // Pushes first, then the answer that ends the round.
-            for (kora::cMsg& m : pending) ch->Send(m);
+        if (msg.Name() == tessel::kMsgDeleteItemReq && msg.Channel()) {
+            for (kora::cMsg& m : pending) msg.Channel()->Send(m);
             pending.clear();
-            kora::cMsg reply(msg.Name() == tessel::kMsgGetItemReq ? tessel::kMsgGetItemResp
-                                                                  : tessel::kMsgDeleteItemResp);
-            ch->Send(reply);
-            return true;
         }
-        return true;
+        return false;  // the data server answers
     }
     std::vector<kora::cMsg> pending;  // guarded by the delivery thread
-    kora::Ref<kora::cChannel> client;
 };
 
 class Events : public tessel::IDataClient {
@@ -92,25 +60,23 @@ class Events : public tessel::IDataClient {
 struct World {
     FuzzHost host;
     kora::cService serverService{"fuzz-data"}, probeService{"fuzz-probe"};
-    kora::cService fakeService{"fuzz-fake"}, clientService{"fuzz-client"};
+    kora::cService clientService{"fuzz-client"};
+    std::unique_ptr<Pusher> pusher;
     std::unique_ptr<tessel::cDataServer> server;
-    std::unique_ptr<Sender> probe;
-    std::unique_ptr<FakeServer> fake;
+    std::unique_ptr<testhost::Probe> probe;
     Events events;
     std::unique_ptr<tessel::cDataClient> client;
     bool ok = false;
 
     World() {
         kora::cTracepoint::SetHandler([](const kora::cTraceRecord&) {});
+        pusher = std::make_unique<Pusher>(&serverService);  // registered first, offered first
         server = std::make_unique<tessel::cDataServer>(&serverService, &host);
-        probe = std::make_unique<Sender>(&probeService, "fuzz-data", tessel::kMsgClientOnConnect);
-        fake = std::make_unique<FakeServer>(&fakeService);
-        client = std::make_unique<tessel::cDataClient>(&clientService, &events, 0, "fuzz-fake");
-        ok = serverService.ServeInProcess() && fakeService.ServeInProcess() &&
-             serverService.Start() && probeService.Start() && fakeService.Start() &&
+        probe = std::make_unique<testhost::Probe>(&probeService, "fuzz-data");
+        client = std::make_unique<tessel::cDataClient>(&clientService, &events, 0, "fuzz-data");
+        ok = serverService.ServeInProcess() && serverService.Start() && probeService.Start() &&
              clientService.Start() && probe->Start() && client->Start();
-        for (int i = 0; ok && i < 2000 && !(probe->IsConnected() && client->IsConnected()); ++i)
-            ::usleep(1000);
+        testhost::WaitUntil([&] { return probe->IsConnected() && client->IsConnected(); }, 2000);
         ok = ok && probe->IsConnected();
     }
 };
@@ -157,11 +123,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (kora::cMsg& m : msgs) w.probe->Send(m);
         kora::cMsg end(tessel::kMsgRestoreReq), reply;
         w.probe->SendSync(end, reply, 5000, tessel::kMsgRestoreResp);
+        w.probe->Clear();
         return 0;
     }
     {
-        kora::cDispatchLock g = w.fakeService.LockDispatch();
-        w.fake->pending = std::move(msgs);
+        kora::cDispatchLock g = w.serverService.LockDispatch();
+        w.pusher->pending = std::move(msgs);
     }
     w.client->DeleteItem("/fuzz/end");
     return 0;

@@ -1,7 +1,7 @@
 // Writes the seed corpora of fuzz_frame and fuzz_dispatch: well-formed frames
 // of the protocol's requests and pushes.
 //   make_seeds <fuzz/corpus directory>
-#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -36,10 +36,8 @@ T* WithPath(const std::string& path) {
 }
 
 void Write(const std::string& path, const Bytes& bytes) {
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 }  // namespace

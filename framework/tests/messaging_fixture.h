@@ -39,7 +39,6 @@ constexpr char kEchoThenPush[] = "TEST::ECHO-THEN-PUSH";
 constexpr char kPush[] = "TEST::PUSH";
 constexpr char kDefer[] = "TEST::DEFER";
 constexpr char kIgnore[] = "TEST::IGNORE";
-constexpr char kFakeEvents[] = "TEST::FAKE-EVENTS";
 constexpr char kTyped[] = "TEST::TYPED";
 
 // Messages seen, counted by name, with a wait for a count of one name.
@@ -117,13 +116,6 @@ class EchoServer : public kora::cMessageSink {
                 kora::cMsg push(kPush);
                 ch->Send(push);
             }
-        } else if (name == kFakeEvents) {
-            // Names of the client's own connection events, sent as if they were news.
-            for (const char* fake : {kOnClose, kOnConnect}) {
-                kora::cMsg m(fake);
-                ch->Send(m);
-            }
-            ch->Send(reply);
         } else if (name == kTyped) {
             // Takes only a string: another payload class is not even recreated.
             reply.AssignObject(NewString(msg.GetObject<kora::s_string>() ? "string" : "none"));

@@ -1,5 +1,4 @@
-// Times, addresses, maps and the small helpers of kora: hashing, files, text
-// and tracing.
+// Times, addresses and the small helpers of kora: text, files and tracing.
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -8,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <string>
@@ -128,34 +126,21 @@ TEST(SocketAddr, TextFormsAndOrder) {
     EXPECT_NE(kora::s_socket_addr("1.2.3.4", 1), kora::s_socket_addr("1.2.3.4", 2));
 }
 
-// ---- hashing, text helpers ----
-
-TEST(Hash, Sha256KnownVectors) {
-    const std::string empty = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
-    kora::cSHA256Calculator h;
-    h.Add("a");
-    h.Add("b", 1);
-    h.Add(std::string("c"));
-    EXPECT_EQ(h.GetResult(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(h.GetResult(), empty);  // the result starts a new digest
-}
+// ---- text helpers, files ----
 
 TEST(Helper, GetStringTokensAndFormatString) {
     using V = std::vector<std::string>;
     EXPECT_EQ(kora::cHelper::GetStringTokens(".a..b.", "."), (V{"a", "b"}));
     EXPECT_EQ(kora::cHelper::GetStringTokens("...", "."), V{});
-    EXPECT_EQ(kora::cHelper::GetStringTokens("", "."), V{});
     EXPECT_EQ(kora::cHelper::GetStringTokens("abc", ""), V{"abc"});
     EXPECT_EQ(kora::cHelper::GetStringTokens("a b,c, d", " ,"), (V{"a", "b", "c", "d"}));
-
-    EXPECT_EQ(kora::FormatString("%s:%u, %d", "name", 5u, -3), "name:5, -3");
     const std::string longText(5000, 'x');
-    EXPECT_EQ(kora::FormatString("<%s>", longText.c_str()), "<" + longText + ">");
+    EXPECT_EQ(kora::FormatString("%s:%d", longText.c_str(), -3), longText + ":-3");
 }
 
-// ---- files ----
-
-TEST(File, StringFromFile) {
+// Binary content longer than one read chunk comes back whole; a directory
+// leaves the text as it was.
+TEST(File, StringFromFileReadsBinaryContentWhole) {
     TempDir dir;
     ASSERT_FALSE(dir.path.empty());
     const std::string path = dir.path + "/binary";
@@ -163,20 +148,14 @@ TEST(File, StringFromFile) {
     {
         kora::cFile f;
         ASSERT_TRUE(f.Open(path, "wb"));
-        EXPECT_EQ(f.Write(content), content.size());  // more than one read chunk
+        EXPECT_EQ(f.Write(content), content.size());
     }
     std::string text;
     EXPECT_TRUE(kora::cFileHelper::StringFromFile(path, text));
     EXPECT_EQ(text, content);
-    EXPECT_TRUE(kora::cFile::Delete(path));
-    EXPECT_FALSE(kora::cFile::Exists(path));
-    EXPECT_FALSE(kora::cFile::Delete(path));
-    // A missing file and a directory leave the text as it was.
-    EXPECT_FALSE(kora::cFileHelper::StringFromFile(path, text));
     EXPECT_FALSE(kora::cFileHelper::StringFromFile(dir.path, text));
     EXPECT_EQ(text, content);
-    kora::cFile closed;
-    EXPECT_FALSE(closed.Open(dir.path + "/no/such/dir", "w"));
+    kora::cFile closed;  // never opened: writes nothing
     EXPECT_EQ(closed.Write("x"), 0u);
 }
 
