@@ -73,6 +73,14 @@ const std::map<std::string, std::string> kParts = {
     {"src", R"(a:192.168.1.0 a:255.255.255.0 {"FromIP":"192.168.1.0",
         "FromNetmask":"255.255.255.0"})"},
     {"prio", R"(u8:1 u8:3 {"Protocol":1, "Priority":3})"},
+    {"profile", R"(u32:100 u32:200 s:id u8:2 s:psk {"IsakmpLifetime":100, "IpSecLifetime":200,
+        "Identifier":"id", "AuthMethod":2, "PreSharedKey":"psk"})"},
+    // Proposal (ISAKMP mode, encryption, hash; IPsec encryption, hash; DH
+    // group) with hash 3, which reads back as 1.
+    {"proposal", R"(u8:2 u8:4 u8:3 u8:4 u8:3 u8:2 {"IsakmpMode":2, "IsakmpEncryption":4,
+        "IsakmpHash":1, "IpSecEncryption":4, "IpSecHash":1, "DHGroup":2})"},
+    {"detect", R"(u8:3 b1 u16:150 u16:60 u16:5 {"NATT":3, "DPD":true, "DPDDelay":150,
+        "DPDTimeout":60, "DPDRetries":5})"},
     {"net", R"(u16:600 b1 b0 s:key u32:42 a:10.0.0.2 a:255.255.255.0 u16:1400 {"HoldTime":600,
         "Multicast":true, "UseCiscoAuth":false, "CiscoAuthKey":"key", "GreKey":42,
         "LocalAddr":"10.0.0.2", "Netmask":"255.255.255.0", "MTU":1400})"},
@@ -142,16 +150,27 @@ TEST(Items, StoredLayouts) {
         "Email":"e", "SCEPEnabled":true, "SCEPURL":"https://ca"})"},
         {"cDBStatusPrivateKey", 1, R"(u32:4096 t:1700000000 {"PublicKeyLength":4096,
         "CreationTime":1700000000})"},
+        {"RS232", 1, R"(b1 u8:9 u16:4000 {"Enabled":true, "UARTSpeed":9, "ListenPort":4000})"},
+        {"RS232", 2, R"(b1 u8:9 u8:7 u8:2 u8:2 u16:4000 {"Enabled":true, "UARTSpeed":9,
+        "UARTDataBits":7, "UARTParity":2, "UARTStopBits":2, "ListenPort":4000})"},
         {"RS485", 3, R"(b0 u8:2 u8:6 u8:1 u8:1 u8:77 u16:5000 {"UARTSpeed":2, "UARTDataBits":6,
         "UARTParity":1, "UARTStopBits":1, "ListenPort":5000})"},
         {"Email", 1, "!"},
         {"Snapshot", 1, "!"},
         {"User", 2, "!"},
-        // Traffic priority 2 was never written; 3 and 4 had one port per end.
+        // Traffic priority 1 without ports and rank, 3 and 4 with one port per
+        // end, 5 with ranges and rank; 2 is refused. A filter rule of version 1
+        // has no VLAN matches and the rank last.
+        {"TrafficPriorityRule", 1, "src a:0.0.0.0 a:0.0.0.0 prio"},
         {"TrafficPriorityRule", 2, "! src a:0.0.0.0 a:0.0.0.0 prio"},
         {"TrafficPriorityRule", 3, R"(src u16:500 a:0.0.0.0 a:0.0.0.0 u16:0 prio
         {"FromPort":"500"})"},
         {"TrafficPriorityRule", 4, R"(src u16:0 a:0.0.0.0 a:0.0.0.0 u16:53 prio {"ToPort":"53"})"},
+        {"TrafficPriorityRule", 5, R"(src u16:10 u16:20 a:0.0.0.0 a:0.0.0.0 u16:5 u16:5 prio u32:4
+        {"FromPort":"10:20", "ToPort":"5", "Rank":4})"},
+        {"FilterRule", 1, R"(src u16:1 u16:2 u8:3 a:0.0.0.0 a:0.0.0.0 u16:0 u16:0 u8:2 u8:1 u8:1 b1
+        u32:9 {"FromPort":"1:2", "FromInterface":3, "ToInterface":2, "Protocol":1, "Target":1,
+        "Log":true, "Rank":9})"},
         // An event rule of version 1 lacks the execution mode and cool-down; an
         // action's parameter map has a 16-bit count, then name and value each.
         {"Rule", 1, R"(u8:2 s:UINT::VAR::1 s:s b1 t:60 u32:1 u32:9 i32:-1 i32:1 u8:3 u32:15 u32:1
@@ -163,6 +182,10 @@ TEST(Items, StoredLayouts) {
         // A RIP item of version 1 held one neighbour, before the interval.
         {"RIP", 1, R"(b1 a:10.0.0.2 u16:45 {"Enabled":true, "Hosts":[{"Host":"10.0.0.2"}],
         "UpdateInterval":45})"},
+        // A VPN profile had neither PFS nor certificate names in version 1, no
+        // names in 2.
+        {"DMVPNIpSec", 1, "profile proposal detect"},
+        {"DMVPNIpSec", 2, R"(profile proposal b0 detect {"PFS":false})"},
         // Version 2 of the multipoint VPN drops a gateway whose index has
         // another scalar version; version 3 files it under index 0.
         {"DMVPN", 2, R"(b1 b0 b1 u32:2 u32:4 a:10.0.0.4 v2 a:10.0.0.9 {"UseDefaultGateway":true,
@@ -212,7 +235,10 @@ TEST(Items, JsonDocuments) {
             {"VRRPIPs":[{"Index":1, "IP":"0.0.0.0", "Netmask":"0.0.0.0"}]})",
         R"(Lan | {"VRRPIPs":[{"Index":1, "IP":"255.255.255.255", "Netmask":"0.0.0.0"}]} | VRRPIP)",
         R"(Lan | {"VRRPIPs":null} | )",
-        // A host needs a name; the refusal is named by the element.
+        // A refused address stops the later lists (the leases, valid, are not
+        // taken); a host needs a name. A refusal is named by the element.
+        R"(Lan | {"IPs":[{"Index":1, "IP":"10.0.0.1", "Netmask":"0.0.0.0"}],
+            "Leases":[{"Mac":"00:11:22:33:44:55", "IP":"10.0.0.5"}]} | IP | {"IPs":[], "Leases":[]})",
         R"(WiredWan | {"Hosts":[{"Hostname":"", "IP":"10.0.0.6"}]} | Host)",
         // LAN interface: VRRP groups optional, read until one is refused; two
         // input-only members stand for the address.
