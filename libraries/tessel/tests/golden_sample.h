@@ -1,15 +1,8 @@
-// One sample object of every registered class, filled the same way on every
-// machine, whose binary form is kept in tests/golden/<TypeName>.bin. The
-// files are written on one machine and compared on another (x86-64 and
-// 32-bit ARM): the width of `long`, alignment and byte order must not show in
-// the wire form.
-//
-// A sample is the class's default object with every scalar field of its rows
-// set to the first of a few telling values that the field's own checks take
-// (all bytes set and the top bit on, a date after 2038, text with non-ASCII
-// characters, an address); lists stay empty. The registries alone say which
-// classes there are, so a class added later is covered once its file is
-// written:
+// One sample object of every registered class, whose binary form is kept in
+// tests/golden/<TypeName>.bin, written on one machine and compared on others
+// (x86-64, 32-bit ARM). A sample is the default object with every scalar row
+// set to the first telling value its checks take (all bytes set, a date after
+// 2038, non-ASCII text); lists stay empty. After adding a class:
 //   cmake --build build --target golden-bytes
 #pragma once
 
@@ -64,8 +57,7 @@ inline bool Load(const std::string& path, std::string& bytes) {
 
 Object Sample(const std::string& name);
 
-// The row table of `obj` and, in `record`, its record; null for the classes
-// written by hand (the directory listing and the feature list).
+// The row table of `obj` and, in `record`, its record; null if written by hand.
 inline const tessel::cRecordTable* RowsOf(kora::ISerialize& obj, tessel::cRecord*& record) {
     if (auto* item = dynamic_cast<tessel::cDBItem*>(&obj)) {
         record = item;
@@ -85,7 +77,6 @@ inline const tessel::cRecordTable* RowsOf(kora::ISerialize& obj, tessel::cRecord
 
 namespace detail {
 
-// The bytes of one member alone, to tell whether a row kept a value.
 template <class M>
 std::string MemberBytes(const M& m) {
     kora::cSerializeBuffer b;
@@ -135,8 +126,7 @@ inline std::vector<tessel::cValueRef> Candidates(const tessel::cFieldRow<tessel:
     return {Sample("cDBConfigSSH")};
 }
 
-// Sets the field of `row`, if it is one of type M, to its first candidate
-// that the row keeps and that differs from what the record holds.
+// Sets a field of type M to its first candidate the row keeps and that differs.
 template <class M>
 bool Fill(tessel::cRecord& record, const tessel::cRow& any) {
     auto* row = dynamic_cast<const tessel::cFieldRow<M>*>(&any);
@@ -167,8 +157,7 @@ inline void FillRows(tessel::cRecord& record, const tessel::cRecordTable& table)
 
 }  // namespace detail
 
-// The sample of class `name`, as read back from its own binary form (so that
-// what a read fixes up is part of it); null for a class that is not registered.
+// The sample of class `name` as read back from its own binary form; null if unknown.
 inline Object Sample(const std::string& name) {
     Object obj = Object::Adopt(kora::cObjectFactory::CreateObject(name));
     if (!obj) return obj;

@@ -1,5 +1,5 @@
-// Helpers for item tests: JSON documents, tables of setter cases, reading
-// stored forms, display entries and the process's feature set.
+// Helpers for item tests: JSON documents, setter tables, stored forms, display
+// entries and the process's feature set.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -51,13 +51,6 @@ inline std::vector<std::string> Split(const std::string& row) {
     return fields;
 }
 
-// Loads `text` into `item`; returns the refused keys, and the result in `ok`.
-inline std::set<std::string> Load(tessel::cDBItem& item, const std::string& text, bool& ok) {
-    std::set<std::string> rejected;
-    ok = item.FromJSON(text, rejected);
-    return rejected;
-}
-
 // One setter call and whether it must be accepted.
 struct SetterCase {
     const char* what;
@@ -79,15 +72,7 @@ inline int ReadStored(kora::ISerialize& obj, const testwire::Wire& wire) {
     return got;
 }
 
-// The stored header of an item: `version`, then name "x" and directory "/".
-inline testwire::Wire Head(uint16_t version) {
-    testwire::Wire w;
-    w.Version(version).Str("x").Str("/");
-    return w;
-}
-
-// The display entries of `item` as "key=value" in key order, separated by
-// ", "; empty when it has none.
+// The display entries of `item` as "key=value, ..." in key order.
 inline std::string InfoOf(tessel::cDBItem& item) {
     kora::cMap<kora::s_string, kora::s_string> info;
     std::string text;

@@ -1,5 +1,4 @@
-// The item base: name and directory rules, envelope reading, CheckMember,
-// hashing and JSON files.
+// The item base: names, directories, envelopes, CheckMember, hashes, files.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,11 +16,9 @@ TEST(Item, NameAndDirectoryNormalisation) {
         {true, "a/b/c", "abc"},
         {true, std::string(31, 'x'), std::string(30, 'x')},
         {true, "/" + std::string(30, 'z') + "/", std::string(30, 'z')},
-        {true, "", ""},
         {false, "", "/"},
         {false, "Users", "/Users/"},
         {false, "/Users", "/Users/"},
-        {false, "Users/", "/Users/"},
         {false, "//a//", "//a//"},
     };
     cDBConfigSSH item;
@@ -65,8 +62,12 @@ TEST(Item, CheckMemberKinds) {
     EXPECT_FALSE(cDBItem::CheckMember("s", ok, arr, kJsonAny));
 }
 
+// Documents that do not load, nested too deep included, leave only defaults.
 TEST(ItemJson, EnvelopeFailuresChangeNothingButDefaults) {
-    const char* docs[] = {
+    const std::string docs[] = {
+        std::string(100000, '['),
+        R"({"Name":"n","Type":"SSHConfigObject","Directory":"/","Data":)" + std::string(5000, '[') +
+            std::string(5000, ']') + "}",
         "",
         "not json",
         "[1,2]",
@@ -80,14 +81,15 @@ TEST(ItemJson, EnvelopeFailuresChangeNothingButDefaults) {
         R"({"Name":"n","Type":"SSHConfigObject","Directory":"/x/","Data":[true]})",
         R"({"Name":"n","Type":"SSHConfigObject","Directory":"/x/","Data":"Enabled"})",
     };
-    for (const char* doc : docs) {
+    for (const std::string& doc : docs) {
+        SCOPED_TRACE(doc.substr(0, 80));
         cDBConfigSSH item;
         item.SetEnabled(true);
         item.SetName("keep");
         std::set<std::string> rejected;
-        EXPECT_FALSE(item.FromJSON(doc, rejected)) << doc;
-        EXPECT_TRUE(rejected.empty()) << doc;
-        EXPECT_FALSE(item.GetEnabled()) << doc;
+        EXPECT_FALSE(item.FromJSON(doc, rejected));
+        EXPECT_TRUE(rejected.empty());
+        EXPECT_FALSE(item.GetEnabled());
     }
     // Without "Data" the name and directory are not taken over.
     cDBConfigSSH item;
@@ -96,20 +98,9 @@ TEST(ItemJson, EnvelopeFailuresChangeNothingButDefaults) {
     EXPECT_EQ(item.GetName(), "SSHConfig");
 }
 
-TEST(ItemJson, DeepNestingIsRefused) {
-    std::string deep(100000, '[');
-    cDBConfigSSH item;
-    std::set<std::string> rejected;
-    EXPECT_FALSE(item.FromJSON(deep, rejected));
-    std::string doc = R"({"Name":"n","Type":"SSHConfigObject","Directory":"/","Data":)" +
-                      std::string(5000, '[') + std::string(5000, ']') + "}";
-    EXPECT_FALSE(item.FromJSON(doc, rejected));
-}
-
 TEST(ItemHash, CoversSecretsAndEverything) {
     cDBConfigEmail a, b;
     EXPECT_EQ(a.ToHash(), b.ToHash());
-    EXPECT_EQ(a.ToHash().size(), 64u);
     ASSERT_TRUE(b.SetAuthPass("other"));
     EXPECT_NE(a.ToHash(), b.ToHash());
     cDBConfigEmail c;
@@ -137,21 +128,17 @@ TEST(ItemFiles, WriteThenRead) {
 // Type names other than the JSON ones, and documents that do not load, make
 // nothing and leak nothing.
 TEST(JsonFactory, RefusesWhatDoesNotLoad) {
-    std::set<std::string> rejected;
     EXPECT_EQ(cJsonFactory::CreateObject("NoSuchObject"), nullptr);
-
-    const char* byClassName =
-        R"({"Name":"SSHConfig","Type":"cDBConfigSSH","Directory":"/","Data":{"Enabled":true}})";
-    EXPECT_EQ(cJsonFactory::CreateObjectFromJSON(byClassName, rejected), nullptr);
-    const char* missingEnabled =
-        R"({"Name":"SSHConfig","Type":"SSHConfigObject","Directory":"/","Data":{}})";
-    EXPECT_EQ(cJsonFactory::CreateObjectFromJSON(missingEnabled, rejected), nullptr);
-    EXPECT_TRUE(rejected.empty());
-    EXPECT_EQ(cJsonFactory::CreateObjectFromJSON(R"({"Name":"x"})", rejected), nullptr);
-    EXPECT_EQ(cJsonFactory::CreateObjectFromJSON(R"({"Type":7})", rejected), nullptr);
-    EXPECT_EQ(cJsonFactory::CreateObjectFromJSON("[]", rejected), nullptr);
-
     size_t live = kora::GC::LiveCount();
+    for (const char* doc :
+         {R"({"Name":"SSHConfig","Type":"cDBConfigSSH","Directory":"/","Data":{"Enabled":true}})",
+          R"({"Name":"SSHConfig","Type":"SSHConfigObject","Directory":"/","Data":{}})",
+          R"({"Name":"x"})", R"({"Type":7})", "[]"}) {
+        std::set<std::string> rejected;
+        EXPECT_EQ(cJsonFactory::CreateObjectFromJSON(doc, rejected), nullptr) << doc;
+        EXPECT_TRUE(rejected.empty()) << doc;
+    }
+    std::set<std::string> rejected;
     const char* badPort = R"({"Name":"EmailConfig","Type":"EmailConfigObject","Directory":"/",
         "Data":{"Enabled":true,"MailServer":"m","TcpPort":0,"AuthUser":"","AuthPass":"",
                 "UseStartTLS":true,"UseTLS":true,"SenderName":""}})";

@@ -1,6 +1,5 @@
-// The records whose forms are written by hand or hold lists the golden
-// samples leave empty: directory listings, the feature list, and logbook
-// entries and batches.
+// Records written by hand or holding lists the golden samples leave empty:
+// directory listings, the feature list, logbook entries and batches.
 #include <algorithm>
 
 #include "item_doc.h"
@@ -58,11 +57,8 @@ std::string EntryWire(int64_t seconds, const std::string& text) {
 
 }  // namespace
 
-TEST(DirectoryItem, ListsByRankThenName) {
-    cDBDirectory blank;  // name and directory are not normalised
-    EXPECT_EQ(blank.GetPath(), "");
-    EXPECT_EQ(blank.ToString(""), "cDBDirectory:Name:, Directory:, Type:Directory, EntryCount:0");
-
+TEST(DirectoryItem, ListingByRankJsonBinaryAndDamage) {
+    EXPECT_EQ(cDBDirectory().GetPath(), "");  // name and directory are not normalised
     cDBDirectory dir = SampleListing();
     Json::Value root;
     ASSERT_TRUE(dir.ToJSON(root, true));
@@ -72,9 +68,6 @@ TEST(DirectoryItem, ListsByRankThenName) {
         {"Name":"a","Type":"FilterRuleConfigObject"},
         {"Name":"b","Type":"FilterRuleConfigObject","Info":{"Action":"Drop","Port":"22"}},
         {"Name":"a","Type":"FilterRuleConfigObject"}]})"));
-    EXPECT_EQ(dir.ToString(""),
-              "cDBDirectory:Name:PacketFilter, Directory:/Config/Network/Firewall/, "
-              "Type:Directory, EntryCount:2");
 
     // Loading JSON keeps name and directory (as written) only.
     kora::s_string text;
@@ -94,10 +87,7 @@ TEST(DirectoryItem, ListsByRankThenName) {
         EXPECT_FALSE(back.FromJSON(doc, rejected)) << doc;
         EXPECT_EQ(back.GetName(), "") << doc;
     }
-}
 
-TEST(DirectoryItem, BinaryLayoutAndDamage) {
-    cDBDirectory dir = SampleListing();
     // Per rank: the rank, then its entries by name, each with its information.
     const std::string bytes =
         W("v4 s:PacketFilter s:/Config/Network/Firewall/ u32:2 u32:1 u32:2 s:a "
@@ -105,19 +95,16 @@ TEST(DirectoryItem, BinaryLayoutAndDamage) {
           "s:Port s:22 u32:2 u32:1 s:a s:FilterRuleConfigObject u32:0 "
           "s:ACCESS_CLASS_FIREWALL_CONFIG");
     EXPECT_EQ(BytesOf(dir), bytes);
-    cDBDirectory back;
     EXPECT_EQ(ReadInto(back, bytes), 1);
     EXPECT_EQ(back.GetEntries(), dir.GetEntries());
     EXPECT_EQ(back.ToHash(), dir.ToHash());
 
     // Every cut, another version and an absurd count at each level of the
     // listing are refused, with the entries emptied.
-    const uint32_t huge = 0xffffffffu;
-    const std::string head = Wire().Version(4).Str("d").Str("/d/").Bytes();
-    std::vector<std::string> damaged = {
-        Wire().Version(3).Str("x").Str("/x/").U32(0).Str("").Bytes(),
-        head + Wire().U32(huge).Bytes(), head + Wire().U32(1).U32(0).U32(huge).Str("a").Bytes(),
-        head + Wire().U32(1).U32(0).U32(1).Str("a").Str("T").U32(huge).Bytes()};
+    std::vector<std::string> damaged = {W("v3 s:x s:/x/ u32:0 s:"),
+                                        W("v4 s:d s:/d/ u32:0xffffffff"),
+                                        W("v4 s:d s:/d/ u32:1 u32:0 u32:0xffffffff s:a"),
+                                        W("v4 s:d s:/d/ u32:1 u32:0 u32:1 s:a s:T u32:0xffffffff")};
     for (size_t len = 0; len < bytes.size(); ++len) damaged.push_back(bytes.substr(0, len));
     for (const std::string& d : damaged) {
         cDBDirectory listing = SampleListing();
@@ -166,26 +153,15 @@ TEST(FeatureList, ReceivingReplacesTheSet) {
     EXPECT_TRUE(cDBFeatureList::HasFeature("ManagedSwitch"));
 }
 
+// The refusing setters go through the entry's rows (narrowed values
+// included); the texts are cut instead.
 TEST(LogItem, SettersRefuseOrCut) {
-    // Out-of-range numbers that would wrap into range in a narrower type included.
-    const std::pair<std::function<bool(cDBLogItem&)>, bool> refusing[] = {
-        {[](cDBLogItem& e) { return e.SetUnit(std::string(15, 'u')); }, true},
-        {[](cDBLogItem& e) { return e.SetUnit(std::string(16, 'u')); }, false},
-        {[](cDBLogItem& e) { return e.SetType(std::string(20, 't')); }, true},
-        {[](cDBLogItem& e) { return e.SetType(std::string(21, 't')); }, false},
-        {[](cDBLogItem& e) { return e.SetLevel(260); }, false},
-        {[](cDBLogItem& e) { return e.SetSuccess(-2); }, false},
-        {[](cDBLogItem& e) { return e.SetSuccess(-1); }, true},
-        {[](cDBLogItem& e) { return e.SetSuccess(2); }, false},
-        {[](cDBLogItem& e) { return e.SetSuccess(257); }, false},
-    };
-    for (size_t i = 0; i < std::size(refusing); ++i) {
-        cDBLogItem entry = Entry(0, "t");
-        const std::string before = BytesOf(entry);
-        EXPECT_EQ(refusing[i].first(entry), refusing[i].second) << "row " << i;
-        EXPECT_TRUE(refusing[i].second || BytesOf(entry) == before) << "row " << i;
-    }
-
+    cDBLogItem e;
+    testdoc::RunSetters({
+        {"unit 16", [&] { return e.SetUnit(std::string(16, 'u')); }, false},
+        {"level 256+4", [&] { return e.SetLevel(260); }, false},
+        {"outcome -1", [&] { return e.SetSuccess(-1); }, true},
+    });
     std::string lfAt250(300, 'x');
     lfAt250[250] = '\n';
     using Setter = bool (cDBLogItem::*)(const std::string&);
@@ -197,12 +173,10 @@ TEST(LogItem, SettersRefuseOrCut) {
         std::string input, stored;
     } cutting[] = {
         {text, &cDBLogItem::GetText, lfAt250, std::string(200, 'x')},
-        {text, &cDBLogItem::GetText, "abcd\nefghi", "abcdefghi"},
         {text, &cDBLogItem::GetText, "a\r\nb\r", "ab"},
         {text, &cDBLogItem::GetText, std::string(199, 'y') + "\r\nzz", std::string(199, 'y')},
         {object, &cDBLogItem::GetObject, std::string(150, 'o'), std::string(100, 'o')},
         {object, &cDBLogItem::GetObject, "a\nb", "a\nb"},  // only the text loses line breaks
-        {&cDBLogItem::SetPeer, &cDBLogItem::GetPeer, std::string(40, 'p'), std::string(30, 'p')},
         {&cDBLogItem::SetUser, &cDBLogItem::GetUser, std::string(60, 'u'), std::string(50, 'u')},
     };
     for (const auto& c : cutting) {
@@ -212,7 +186,7 @@ TEST(LogItem, SettersRefuseOrCut) {
     }
 }
 
-TEST(LogItem, LevelNamesExportLineTextAndJson) {
+TEST(LogItem, LevelNamesAndExportLine) {
     const char* names[] = {"DEBUG", "INFO", "WARNING", "ERROR", "FATAL", "", ""};
     for (unsigned level : {0, 1, 2, 3, 4, 5, 255})
         EXPECT_EQ(cDBLogItem::GetLevelString(level), names[std::min(level, 6u)]) << level;
@@ -222,17 +196,9 @@ TEST(LogItem, LevelNamesExportLineTextAndJson) {
     // Object, peer and outcome are not exported.
     EXPECT_EQ(entry.ToExportString(),
               t.ToDateString() + " " + t.ToTimeString() + ";wan;3;ERROR;Link;linkdown;admin;ff\n");
-    EXPECT_EQ(entry.ToString(""), "cDBLogItem:Time:" + t.ToISO8601String() +
-                                      ", Unit:wan, Level:3, Type:Link, Text:linkdown, Peer:wand, "
-                                      "User:admin, Outcome:-1, Status:ff");
     entry.SetStatus(-1);  // written as its 64-bit pattern
     const std::string line = entry.ToExportString();
     EXPECT_EQ(line.substr(line.size() - 18), ";ffffffffffffffff\n");
-
-    Json::Value v;
-    Entry(1700000000, "up").ToJSONValue(v);
-    EXPECT_EQ(StyledJson(v), Styled(R"({"Time":1700000000,"Unit":"wan","Level":3,"Type":"Link",
-        "Text":"up","Object":"eth1","Peer":"wand","User":"admin","Outcome":-1,"Status":255})"));
 
     // Another version is refused and leaves the entry at its defaults: time now.
     cDBLogItem back = Entry(1, "x");
@@ -263,7 +229,6 @@ TEST(LogResult, EntriesByNumber) {
     ASSERT_EQ(root["Entries"].size(), 2u);
     EXPECT_EQ(root["Entries"][0]["ID"].asUInt(), 3u);
     EXPECT_EQ(root["Entries"][1]["Entry"]["Text"], "replaced");
-    EXPECT_EQ(result.ToString(""), "cDBLogResult:EntryCount:2");
 
     // Read with a number twice, the first entry stays.
     ASSERT_EQ(ReadInto(back, Wire().Version(1).U32(2).U32(5).Bytes() + EntryWire(1, "first") +

@@ -1,10 +1,7 @@
-// What the item classes make irregular, as tables run by one loop each: older
-// stored layouts, JSON documents with their refusals, groups and cross-field
-// rules, masking, setters whose rule a document cannot show, feature-dependent
-// rules, conversions, and display entries and text forms. What every class
-// does alike (round trips, defaults, damage, unknown versions, golden binary
-// forms) is in registry_test.cpp and golden_test.cpp; the row kinds themselves
-// in fields_test.cpp.
+// Only what item classes make irregular, as tables: older stored layouts, JSON
+// refusals, groups, cross-field rules, masking, feature-dependent rules and
+// text forms. What every class does alike is in registry_test.cpp,
+// golden_test.cpp and fields_test.cpp.
 #include <sstream>
 
 #include "golden_sample.h"
@@ -29,6 +26,18 @@ Json::Value DataOf(cDBItem& item, bool masked = false) {
     Json::Value root;
     item.ToJSON(root, masked);
     return root["Data"];
+}
+
+// Loads `changes` over the item's document; "ok" or the refused keys in order.
+std::string LoadOver(cDBItem& item, const std::string& changes) {
+    Json::Value root;
+    item.ToJSON(root, false);
+    Apply(root["Data"], J(changes.c_str()));
+    std::set<std::string> rejected;
+    if (item.FromJSON(StyledJson(root), rejected)) return "ok";
+    std::string keys;
+    for (const auto& key : rejected) keys += (keys.empty() ? "" : " ") + key;
+    return keys;
 }
 
 // Parts of stored forms by name: their tokens (see Wire::Tokens), which may
@@ -77,8 +86,8 @@ const std::map<std::string, std::string> kParts = {
         "LocalAddr":"10.0.0.2", "Netmask":"255.255.255.0", "MTU":1400})"},
 };
 
-// Writes a layout (tokens and part names, then the members it sets besides
-// its parts) into `w`, and what it sets into `sets`.
+// Writes a layout (tokens and part names, then the members it sets) into `w`,
+// and what it sets into `sets`.
 void Expand(const std::string& layout, Wire& w, Json::Value& sets) {
     const size_t json = layout.find('{');
     std::istringstream in(layout.substr(0, json));
@@ -94,11 +103,10 @@ void Expand(const std::string& layout, Wire& w, Json::Value& sets) {
 
 }  // namespace
 
-// (class, version, layout and the members it sets): read into a sample with
-// every field set (see golden_sample.h), the item then holds what the layout
-// sets and defaults elsewhere; a layout marked "!" is refused and leaves
-// defaults only. Layouts of the current versions are pinned by the
-// golden files; those that only lack later members, by the field engine.
+// (class, version, layout and the members it sets): read into a golden sample,
+// the item holds what the layout sets and defaults elsewhere; a layout marked
+// "!" is refused and leaves defaults only. Layouts that only lack later rows
+// are the field engine's; current versions are pinned by the golden files.
 TEST(Items, StoredLayouts) {
     const struct {
         const char* cls;
@@ -133,9 +141,8 @@ TEST(Items, StoredLayouts) {
         {"MacTable", 1, R"(b1 u32:1 s:00:11:22:33:44:55 u8:7 {"Enabled":true,
         "Macs":[{"Mac":"00:11:22:33:44:55", "Range":1, "Ports":7}]})"},
         {"WanSetup", 1, R"(s:dropped u8:3 {"WanMode":3})"},
-        // Certificates and serial ports: version 3 of a CSR template held a
-        // text after the SCEP pair; a key status of version 1 has no
-        // fingerprint, which then reads as empty.
+        // A CSR template of version 3 held a text after the SCEP pair; a key
+        // status of version 1 has no fingerprint.
         {"CSRTemplate", 1, "!"},
         {"CSRTemplate", 3, R"(u8:2 s:cn u8:1 s:org s:unit s:DE s:st s:city s:e b1 s:https://ca s:x
         {"CommonNameMode":2, "CommonName":"cn", "SignatureAlgorithm":1, "OrganisationName":"org",
@@ -151,9 +158,9 @@ TEST(Items, StoredLayouts) {
         {"Email", 1, "!"},
         {"Snapshot", 1, "!"},
         {"User", 2, "!"},
-        // Firewall: traffic priority 1 without ports and rank, 3 and 4 with
-        // one port per end, 5 with ranges and rank; 2 is refused. A filter
-        // rule of version 1 has no VLAN matches and the rank last.
+        // Traffic priority 1 without ports and rank, 3 and 4 with one port per
+        // end, 5 with ranges and rank; 2 is refused. A filter rule of version 1
+        // has no VLAN matches and the rank last.
         {"TrafficPriorityRule", 1, "src a:0.0.0.0 a:0.0.0.0 prio"},
         {"TrafficPriorityRule", 2, "! src a:0.0.0.0 a:0.0.0.0 prio"},
         {"TrafficPriorityRule", 3, R"(src u16:500 a:0.0.0.0 a:0.0.0.0 u16:0 prio
@@ -164,9 +171,8 @@ TEST(Items, StoredLayouts) {
         {"FilterRule", 1, R"(src u16:1 u16:2 u8:3 a:0.0.0.0 a:0.0.0.0 u16:0 u16:0 u8:2 u8:1 u8:1 b1
         u32:9 {"FromPort":"1:2", "FromInterface":3, "ToInterface":2, "Protocol":1, "Target":1,
         "Log":true, "Rank":9})"},
-        // An event rule of version 1 lacks the execution mode and cool-down;
-        // an action travels with its parameter map in the map's own form
-        // (count as a 16-bit scalar, then name and value per entry).
+        // An event rule of version 1 lacks the execution mode and cool-down; an
+        // action's parameter map has a 16-bit count, then name and value each.
         {"Rule", 1, R"(u8:2 s:UINT::VAR::1 s:s b1 t:60 u32:1 u32:9 i32:-1 i32:1 u8:3 u32:15 u32:1
         u32:7 u8:1 v1 u16:2 s:loglevel s:3 s:wansetup s:Main {"RuleType":2,
         "ValueName":"UINT::VAR::1", "StringValue":"s", "BoolValue":true, "TimeValue":60,
@@ -176,21 +182,19 @@ TEST(Items, StoredLayouts) {
         // A RIP item of version 1 held one neighbour, before the interval.
         {"RIP", 1, R"(b1 a:10.0.0.2 u16:45 {"Enabled":true, "Hosts":[{"Host":"10.0.0.2"}],
         "UpdateInterval":45})"},
-        // VPN: a profile had neither PFS nor certificate names in version 1,
-        // no names in 2.
+        // A VPN profile had neither PFS nor certificate names in version 1, no
+        // names in 2.
         {"DMVPNIpSec", 1, "profile proposal detect"},
         {"DMVPNIpSec", 2, R"(profile proposal b0 detect {"PFS":false})"},
-        // Version 2 of the multipoint VPN drops a gateway whose index is in
-        // another scalar form; version 3 files it under index 0. The address
-        // after such an index is still read.
+        // Version 2 of the multipoint VPN drops a gateway whose index has
+        // another scalar version; version 3 files it under index 0.
         {"DMVPN", 2, R"(b1 b0 b1 u32:2 u32:4 a:10.0.0.4 v2 a:10.0.0.9 {"UseDefaultGateway":true,
         "UseIpSec":true, "Gateways":[{"Index":4, "Gateway":"10.0.0.4"}]})"},
         {"DMVPN", 3, R"(b1 b0 b1 u32:2 u32:4 a:10.0.0.4 v2 a:10.0.0.9 u16:60 u8:5
         {"UseDefaultGateway":true, "UseIpSec":true, "GatewayTrackInterval":60,
         "GatewayTrackAttempts":5, "Gateways":[{"Index":0, "Gateway":"10.0.0.9"}, {"Index":4,
         "Gateway":"10.0.0.4"}]})"},
-        // A network stored its next hop server as an address in versions 2
-        // and 3; 3 added its tunnel address.
+        // Next hop server as an address in versions 2 and 3, tunnel address in 3.
         {"DMVPNNetwork", 2, R"(b1 a:192.0.2.1 net {"HubMode":true, "NextHopServer":"192.0.2.1"})"},
         {"DMVPNNetwork", 3, R"(b1 a:192.0.2.1 a:10.0.0.1 net {"HubMode":true,
         "NextHopServer":"192.0.2.1", "NHSProtocol":"10.0.0.1"})"},
@@ -213,13 +217,9 @@ TEST(Items, StoredLayouts) {
     }
 }
 
-// "class | changes to its default document | "ok" or the refused keys in order
-// | members then held | members of the masked form". Lists of the LAN block are
-// filled in first, so that a refusal shows which were taken.
+// "class | changes to its default document | "ok" or the refused keys | members
+// then held | members of the masked form".
 TEST(Items, JsonDocuments) {
-    const char* goodLists = R"({"IPs":[{"Index":1, "IP":"10.0.0.1", "Netmask":"255.0.0.0"}],
-        "Leases":[{"Mac":"00:11:22:33:44:55", "IP":"10.0.0.5"}],
-        "Hosts":[{"Hostname":"nas", "IP":"10.0.0.6"}]})";
     const char* cases[] = {
         // The DHCP pool: read only when enabled, and must run upwards.
         R"(Lan | {"DHCPPool":false, "DHCPPoolStart":"1.2.3.4", "DHCPPoolEnd":"1.2.3.4"} | ok |
@@ -235,12 +235,13 @@ TEST(Items, JsonDocuments) {
             {"VRRPIPs":[{"Index":1, "IP":"0.0.0.0", "Netmask":"0.0.0.0"}]})",
         R"(Lan | {"VRRPIPs":[{"Index":1, "IP":"255.255.255.255", "Netmask":"0.0.0.0"}]} | VRRPIP)",
         R"(Lan | {"VRRPIPs":null} | )",
-        // A refused address stops the later lists; a host needs a name.
-        R"(Lan | {"IPs":[{"Index":1, "IP":"10.0.0.1", "Netmask":"0.0.0.0"}, {"Index":2,
-            "IP":"10.0.0.2", "Netmask":"255.0.0.0"}]} | IP | {"IPs":[], "Leases":[]})",
+        // A refused address stops the later lists (the leases, valid, are not
+        // taken); a host needs a name. A refusal is named by the element.
+        R"(Lan | {"IPs":[{"Index":1, "IP":"10.0.0.1", "Netmask":"0.0.0.0"}],
+            "Leases":[{"Mac":"00:11:22:33:44:55", "IP":"10.0.0.5"}]} | IP | {"IPs":[], "Leases":[]})",
         R"(WiredWan | {"Hosts":[{"Hostname":"", "IP":"10.0.0.6"}]} | Host)",
-        // LAN interface: the VRRP groups are optional, read in order until one
-        // is refused; two input-only members stand for the address.
+        // LAN interface: VRRP groups optional, read until one is refused; two
+        // input-only members stand for the address.
         R"(LANInterface | {"VRRPEnabled":null, "VRRPID":null, "VRRPPrio":null, "VRRPDelay":null,
             "VRRPPrioHigh":null, "VRRPPrioMode":null, "VRRPIPs":null} | ok)",
         R"(LANInterface | {"VRRPIPs":null, "VRRPVIP":"10.0.0.1", "VRRPVNetmask":"255.255.255.0"} |
@@ -262,8 +263,6 @@ TEST(Items, JsonDocuments) {
             {"StatusPollInterval":60})",
         R"(WirelessWan | {"StatusPollInterval":4, "EnableDiversity":false} | StatusPollInterval |
             {"EnableDiversity":true})",
-        R"(WirelessWan | {"OperatorSelectionMode":3, "ProviderConfigurationMode":2} | ok |
-            {"OperatorSelectionMode":0, "ProviderConfigurationMode":0})",
         R"(WirelessWan | {"Operators":[{"Index":1, "Operator":"1234567"}]} |  | {"Operators":[]})",
         R"(WirelessWan | {"MobilePin":"0000", "Password":"x"} | ok | {} | {"MobilePin":"*******",
             "Password":"*******"})",
@@ -276,16 +275,13 @@ TEST(Items, JsonDocuments) {
             {"Mac":"00:11:22:33:44:66", "Range":400, "Ports":2}]} | ok)",
         R"(VLAN | {"VLANTable":[{"VLANID":7, "VLANMask":300}]} | ok | {"VLANTable":[{"VLANID":7,
             "VLANMask":44}]})",
-        // Certificates and serial ports: the SCEP pair is optional and read
-        // only as a pair; a refused parity ends the read before echo and flow
-        // control.
+        // The SCEP pair is read only as a pair; a refused parity ends the read.
         R"(CSRTemplate | {"SCEPURL":"https://ca", "SCEPEnabled":null} | ok | {"SCEPURL":""})",
         R"(RS232 | {"UARTDataBits":null, "UARTParity":null, "UARTStopBits":null, "UARTEcho":null,
             "UARTFlowControl":null, "UARTSpeed":3} | ok | {"UARTSpeed":3})",
         R"(RS232 | {"UARTParity":0, "UARTEcho":true, "UARTFlowControl":2} | UARTParity |
             {"UARTEcho":false, "UARTFlowControl":1})",
-        // Device management: optional members added by later versions, except
-        // for the RADIUS access level.
+        // Device management: later members optional, except RADIUS access level.
         R"(Access | {"AccessCertificates":null, "AccessTools":null, "AccessUART":null,
             "AccessLogbook":2} | ok | {"AccessLogbook":2})",
         R"(WebInterface | {"HTTPSPort":null, "Language":1} | ok | {"HTTPSPort":443, "Language":1})",
@@ -296,16 +292,13 @@ TEST(Items, JsonDocuments) {
         R"(User | {"AccessLevel":null, "MinLen":12} | ok | {"AccessLevel":0, "MinLen":12})",
         R"(User | {"SNMPAuthPassword":"authpass"} | ok | {} | {"SNMPAuthPassword":"*******",
             "SNMPCryptPassword":""})",
-        // Firewall: groups added by later versions are skipped when
-        // incomplete; the filter rule's rank is required.
+        // Firewall: later groups skipped when incomplete; filter rule rank required.
         R"(FilterRule | {"MatchFromVlan":true, "FromVLANID":null} | ok)",
         R"(FilterRule | {"Rank":null} | )",
         R"(TrafficPriorityRule | {"Rank":null, "VLANID":null} | ok)",
         R"(PacketFilter | {"MSSSize":null, "MSSAdjustMode":3} | ok)",
-        // Event rules: ranges are taken as they are (only the setters order
-        // them); a later parameter of the same name wins; the action type
-        // keeps its low 8 bits; a refused action is named "Action" and ends
-        // the list.
+        // Event rules: ranges taken as they are; a later parameter of the same
+        // name wins; the action type keeps its low 8 bits; a refused action ends the list.
         R"(Rule | {"ValueName":"UINT::WIRELESS::CSQ", "UintRange":{"Low":10, "High":5}} | ok |
             {"UintRange":{"Low":10, "High":5}})",
         R"(Rule | {"ValueName":"UINT::WIRELESS::CSQ", "Actions":[{"Index":4, "ActionType":258,
@@ -323,17 +316,14 @@ TEST(Items, JsonDocuments) {
         R"(RIP | {"Hosts":[{"Host":"10.0.0.9"}, {"Host":"ten"}, {"Host":"10.0.0.3"}]} | Host |
             {"Hosts":[{"Host":"10.0.0.9"}]})",
         R"(DDNS | {"Username":"u"} | ok | {} | {"Username":"*******", "Password":""})",
-        // Status: texts taken as they are, the signal strength derived and
-        // never read, host names of leases masked.
-        R"(cDBStatusSoftware | {"OSVersion":"a\nb"} | ok | {"OSVersion":"a\nb"})",
+        // Status: signal strength derived, lease host names masked.
         R"(cDBStatusWirelessWan | {"RSSI":"anything", "CSQ":31} | ok | {"RSSI":-51})",
         R"(cDBStatusWiredWan | {"PortMode":4, "Leases":[{"IP":"192.168.1.20",
             "Mac":"00:11:22:33:44:66", "Hostname":"pc", "Status":2}]} | ok | {"PortMode":4} |
             {"Leases":[{"IP":"192.168.1.20", "Mac":"00:11:22:33:44:66", "Hostname":"*******",
             "Status":2}]})",
-        // VPN: of two tunnels with the same local network and remote network
-        // the first stays; a gateway that does not parse ends the list and
-        // the read.
+        // VPN: of two tunnels with the same networks the first stays; a gateway
+        // that does not parse ends the list and the read.
         R"(IpSecTunnel | {"LocalIdentifier":"me", "Tunnels":[{"LocalNetwork":"10.0.0.0",
             "LocalSubnet":"255.0.0.0", "RemoteNetwork":"11.0.0.0", "RemoteSubnet":"255.0.0.0"},
             {"LocalNetwork":"10.0.0.0", "LocalSubnet":"255.255.0.0", "RemoteNetwork":"11.0.0.0",
@@ -355,48 +345,31 @@ TEST(Items, JsonDocuments) {
         std::vector<std::string> c = Split(row);
         c.resize(5, "{}");
         kora::Ref<cDBItem> item = Make(c[0]);
-        Json::Value root;
-        item->ToJSON(root, false);
-        if (root["Data"].isMember("IPs")) Apply(root["Data"], J(goodLists));
-        Apply(root["Data"], J(c[1].c_str()));
-        bool ok = false;
-        std::string keys;
-        for (const auto& key : Load(*item, StyledJson(root), ok))
-            keys += (keys.empty() ? "" : " ") + key;
-        EXPECT_EQ(ok ? "ok" : keys, c[2]);
+        EXPECT_EQ(LoadOver(*item, c[1]), c[2]);
         ExpectMembers(DataOf(*item), c[3].c_str());
         ExpectMembers(DataOf(*item, true), c[4].c_str());
     }
 }
 
-// (setter, accepted): rules a document cannot show (values beyond the member's
-// type, checks made before narrowing), rules other than a plain range, and
-// setters that ignore or widen. A refused value leaves the member as it was.
+// (setter, accepted): rules other than plain ranges and shared checks, which a
+// document cannot show or that add, keep one index, or widen.
 TEST(Items, Setters) {
     cDBConfigLANInterface li;
     cDBConfigLANPort port;
     cDBConfigMacTable macs;
-    cDBConfigWirelessWan wireless;
     cDBConfigVLAN vlan;
-    cDBConfigWebInterface web;
-    cDBConfigSNMP snmp;
-    cDBConfigEmail mail;
     cDBConfigCSRTemplate csr;
-    cDBConfigRemoteAccessRule remote;
     cDBStatusWiredWan wired;
-    cDBStatusWirelessWan mobile;
-    cDBUser user;
-    cDBConfigIpSecTunnel tunnel;
     cDBConfigDMVPN dmvpn;
-    cDBConfigDMVPNNetwork network;
     const kora::s_socket_addr a("10.0.0.1"), none, all("255.255.255.255"), ip("10.0.0.5");
     const AddressPair pair(a, kora::s_socket_addr("255.255.255.0"));
     const std::string mac = "00:11:22:33:44:55";
     RunSetters({
-        {"VLAN 65536+2", [&] { return li.SetVLANID(65538); }, false},
         {"pool start 0.0.0.0", [&] { return li.SetDHCPPoolStart(none); }, false},
         {"pool end broadcast", [&] { return li.SetDHCPPoolEnd(all); }, false},
         {"address", [&] { return li.SetIPByIndex(4, pair); }, true},
+        {"address without netmask", [&] { return li.SetIPByIndex(5, AddressPair(a, none)); },
+         false},
         {"lease to broadcast", [&] { return li.SetLeaseByIndex(mac, all); }, false},
         {"lease", [&] { return li.SetLeaseByIndex(mac, a); }, true},
         {"VRRP pair index 2", [&] { return li.SetVRRPIPByIndex(2, pair); }, false},
@@ -405,60 +378,22 @@ TEST(Items, Setters) {
         {"member VLAN 65536+10", [&] { return port.AddVLANID(65546); }, false},
         {"egress mode adds", [&] { return port.SetEgressModeByVLANID(10, 0); }, true},
         {"MAC range 65536+5", [&] { return macs.SetEntryByIndex(mac, 65541, 1); }, false},
-        {"MAC ports 256+1", [&] { return macs.SetEntryByIndex(mac, 5, 257); }, false},
         {"MAC entry", [&] { return macs.SetEntryByIndex(mac, 5, 7); }, true},
-        {"operator mode 9 ignored", [&] { return wireless.SetOperatorSelectionMode(9); }, true},
-        {"provider mode 2 ignored", [&] { return wireless.SetProviderConfigurationMode(2); }, true},
         {"VLAN mask", [&] { return vlan.SetVLANByIndex(70000, 0xff); }, true},
-        {"https 53", [&] { return web.SetHTTPSPort(53); }, false},
-        {"https 8443", [&] { return web.SetHTTPSPort(8443); }, true},
-        {"snmp 123", [&] { return snmp.SetPort(123); }, false},
-        {"snmp 161", [&] { return snmp.SetPort(161); }, true},
-        {"mail port 22", [&] { return mail.SetTcpPort(22); }, true},
-        {"sender quote", [&] { return mail.SetSenderName("it's"); }, false},
-        {"sender <x>", [&] { return mail.SetSenderName("Router <r>"); }, true},
-        {"country 3", [&] { return csr.SetCountryName("DEU"); }, false},
         {"url ftp", [&] { return csr.SetSCEPURL("ftp://ca.example.org"); }, false},
         {"url empty", [&] { return csr.SetSCEPURL(""); }, false},
         {"url http", [&] { return csr.SetSCEPURL("http://ca/scep?x=1"); }, true},
-        {"access interface 2", [&] { return remote.SetFromInterface(2); }, false},
-        {"access interface 3", [&] { return remote.SetFromInterface(3); }, true},
-        {"wired mode 6", [&] { return wired.SetMode(6); }, true},
-        {"wired mode 4", [&] { return wired.SetMode(4); }, false},
         {"lease ok", [&] { return wired.SetLeaseByIP(ip, mac, 3, "pc1"); }, true},
-        {"ecno -25", [&] { return mobile.SetECNO(-25); }, false},
-        {"ecno 1", [&] { return mobile.SetECNO(1); }, false},
-        {"ecno 99", [&] { return mobile.SetECNO(99); }, true},
-        {"netid 7 digits", [&] { return mobile.SetNetID("2620112"); }, false},
-        {"sim slot 2", [&] { return mobile.SetSimSlot(2); }, false},
-        {"sim slot 99", [&] { return mobile.SetSimSlot(99); }, true},
-        {"snmp auth 7", [&] { return user.SetSNMPAuthPassword("abcdefg"); }, false},
-        {"snmp auth 8", [&] { return user.SetSNMPAuthPassword("abcdefgh"); }, true},
-        {"snmp auth empty", [&] { return user.SetSNMPAuthPassword(""); }, true},
-        {"min length 256", [&] { return user.SetMinLen(256); }, false},
-        {"hash 3", [&] { return tunnel.SetIsakmpHash(3); }, false},
-        {"hash 6", [&] { return tunnel.SetIpsecHash(6); }, true},
         {"gateway text", [&] { return dmvpn.SetDefaultGatewayByIndex(1, "gw"); }, false},
         {"gateway", [&] { return dmvpn.SetDefaultGatewayByIndex(2, "10.0.0.2"); }, true},
-        {"hold 65536", [&] { return network.SetHoldTime(65536); }, false},
     });
     std::set<unsigned> indexes;
     li.GetVRRPIPIndexList(indexes);
     EXPECT_EQ(indexes, std::set<unsigned>{1});
     EXPECT_EQ(li.GetVRRPIPByIndex(2), AddressPair());
-    EXPECT_EQ(li.GetIPByIndex(4), pair);
-    EXPECT_EQ(li.GetLeaseByIndex("00:11:22:33:44:66"), none);
-    EXPECT_EQ(li.GetVLANID(), 1);  // not 2: checked before it is narrowed
     EXPECT_EQ(port.GetEgressModeByVLANID(10), 2);
     EXPECT_EQ(port.GetEgressModeByVLANID(11), 0);
-    EXPECT_EQ(macs.GetEntryByIndex(mac), cDBConfigMacTable::Entry(5, 7));
-    EXPECT_EQ(wireless.GetOperatorSelectionMode(), 0);
     EXPECT_EQ(vlan.GetVLANByIndex(70000), 0xff);
-    EXPECT_EQ(web.GetHTTPSPort(), 8443);
-    EXPECT_EQ(snmp.GetPort(), 161);
-    EXPECT_EQ(wired.GetLeases().size(), 1u);
-    EXPECT_EQ(mobile.GetECNO(), 99);
-    EXPECT_EQ(dmvpn.GetDefaultGatewayByIndex(2).GetIPString(), "10.0.0.2");
 }
 
 // Values a device accepts only with the matching hardware feature.
@@ -471,11 +406,8 @@ TEST(Items, FeatureDependentRules) {
         cDBConfigWirelessWan wireless;
         cDBConfigRule r;
         EXPECT_EQ(macs.SetEntryByIndex(mac, 1, 3), present);
-        EXPECT_FALSE(macs.SetEntryByIndex(mac, 1, 8));
         EXPECT_EQ(wireless.SetNetMode(3), present);
-        EXPECT_FALSE(wireless.SetNetMode(4));
-        // Rule value names: some everywhere, the switch ports' only with the
-        // switch, some never.
+        // Rule value names: some everywhere, switch ports' with the switch only.
         for (const char* name : {"RULE::EVENT::LAN1::LINK::UP", "STATIC::TRUE", "UINT::VAR::5"})
             EXPECT_TRUE(r.SetValueName(name)) << name;
         for (const char* name : {"RULE::EVENT::LAN3::LINK::UP", "RULE::EVENT::LAN::LINK::DOWN"})
@@ -497,6 +429,16 @@ TEST(Items, FeatureDependentRules) {
     }
 }
 
+namespace {
+
+RuleAction Action(unsigned type, const std::string& name, const std::string& value) {
+    RuleAction a(static_cast<uint8_t>(type), kora::s_map_string_string());
+    a.second.SetAt(name, value);
+    return a;
+}
+
+}  // namespace
+
 // Each "key=value" as the only parameter of an event rule's action.
 TEST(Items, RuleActionParameters) {
     const std::vector<const char*> accepted = {
@@ -508,12 +450,11 @@ TEST(Items, RuleActionParameters) {
         "valoid=2.5", "receiverAddr=ops", "logtext=it's", "hostname=a_b", "oid=1."};
     for (bool ok : {true, false}) {
         for (const char* text : ok ? accepted : refused) {
-            std::string kv(text);
-            size_t eq = kv.find('=');
+            const std::string kv(text);
+            const size_t eq = kv.find('=');
             cDBConfigRule r;
-            RuleAction a(5, kora::s_map_string_string());
-            a.second.SetAt(kv.substr(0, eq), kv.substr(eq + 1));
-            EXPECT_EQ(r.SetActionByIndex(3, a), ok) << text;
+            EXPECT_EQ(r.SetActionByIndex(3, Action(5, kv.substr(0, eq), kv.substr(eq + 1))), ok)
+                << text;
             EXPECT_EQ(r.GetActionByIndex(3).second.size(), ok ? 1u : 0u) << text;
         }
     }
@@ -527,21 +468,10 @@ TEST(Items, RuleActionParameters) {
 
 namespace {
 
-RuleAction Action(unsigned type, const char* name, const char* value) {
-    RuleAction a(static_cast<uint8_t>(type), kora::s_map_string_string());
-    a.second.SetAt(name, value);
-    return a;
-}
-
 // A default item of class `cls` (see Make) with `changes` loaded over its document.
 kora::Ref<cDBItem> Loaded(const char* cls, const char* changes) {
     kora::Ref<cDBItem> item = Make(cls);
-    Json::Value root;
-    item->ToJSON(root, false);
-    Apply(root["Data"], J(changes));
-    bool ok = false;
-    EXPECT_TRUE(Load(*item, StyledJson(root), ok).empty()) << cls << changes;
-    EXPECT_TRUE(ok) << cls << changes;
+    EXPECT_EQ(LoadOver(*item, changes), "ok") << cls << changes;
     return item;
 }
 
@@ -549,14 +479,9 @@ std::string Info(const char* cls, const char* changes) {
     return InfoOf(*Loaded(cls, changes));
 }
 
-std::string Text(const char* cls, const char* changes) {
-    return Loaded(cls, changes)->ToString("");
-}
-
 }  // namespace
 
-// Display entries, keys, links and text forms where a class computes them or
-// names its values; secrets never show.
+// Display entries, keys, links and text forms a class computes; secrets never show.
 TEST(Items, DisplayEntriesKeysLinksAndTexts) {
     const std::pair<std::string, std::string> rows[] = {
         {Info("LANInterface", R"({"IPs":[{"Index":7, "IP":"10.0.0.7", "Netmask":"255.255.0.0"},
@@ -569,29 +494,21 @@ TEST(Items, DisplayEntriesKeysLinksAndTexts) {
          "ToNet=0.0.0.0/0, ToPortRange=80, ToVLANID=1"},
         {Info("IpSecTunnel", R"({"RemoteHost":"peer.example.org"})"),
          "AuthMethod=1, IsakmpMode=2, RemoteHost=peer.example.org, TunnelCount=0"},
-        {Info("cDBStatusLanInterface", R"({"BystesReceived":1099511627776, "IP":"192.168.0.1"})"),
-         "BystesReceived=1099511627776, BystesSent=0, IP=192.168.0.1, Netmask=0.0.0.0"},
-        {Text("WanRoute", R"({"Gateway":"10.0.0.1"})"),
+        {Loaded("WanRoute", R"({"Gateway":"10.0.0.1"})")->ToString(""),
          "cDBConfigWanRoute:Network:0.0.0.0, Netmask:0.0.0.0, Gateway:10.0.0.1, "
          "Type:Route over IP GW"},
-        {Text("WiredWan", R"({"Password":"pw"})"),
+        {Loaded("WiredWan", R"({"Password":"pw"})")->ToString(""),
          "cDBConfigWiredWan:Mode:2, IP:0.0.0.0, Gateway:0.0.0.0, Subnet:0.0.0.0, DNS1:0.0.0.0, "
          "DNS2:0.0.0.0, DNS3:0.0.0.0, MTU:1500, Username:, Password:*******"},
-        {Text("WirelessWan", R"({"MobilePin":"1234"})"),
+        {Loaded("WirelessWan", R"({"MobilePin":"1234"})")->ToString(""),
          "cDBConfigWirelessWan:SimSlot:0, NetMode:0, OperatorSelectionMode:0, "
          "MobilePin:*******, MobileData:true, RoamingEnabled:false"},
-        {Text("GsmProvider", R"({"NetID":"26201", "Password":"secret", "APN":"apn.example"})"),
+        {Loaded("GsmProvider", R"({"NetID":"26201", "Password":"secret", "APN":"apn.example"})")
+             ->ToString(""),
          "cDBConfigGsmProvider:NetID:26201, APN:apn.example, Username:, Password:*******, "
          "AuthMode:0, DNS1:0.0.0.0, DNS2:0.0.0.0, DNS3:0.0.0.0"},
-        {Text("WebInterface", "{}"), "cDBConfigWebInterface:Language:0;HTTPSPort:443"},
     };
     for (const auto& r : rows) EXPECT_EQ(r.first, r.second);
-    kora::Ref<cDBItem> net = Loaded("DMVPNNetwork", R"({"NextHopServer":"hub.example.org",
-        "GreKey":7, "LocalAddr":"10.0.0.2"})");
-    net->SetName("net1");
-    EXPECT_EQ(net->ToString(""),
-              "cDBConfigDMVPNNetwork:Name:net1, Hub:false, GreKey:7, NHS:hub.example.org, "
-              "LocalAddr:10.0.0.2, Netmask:0.0.0.0");
 
     cDBConfigWanRoute route;
     ReadStored(route, Wire().Tokens("v1 s:r s:/ a:0.0.0.0 a:0.0.0.0 a:0.0.0.0 u8:9"));
@@ -599,7 +516,7 @@ TEST(Items, DisplayEntriesKeysLinksAndTexts) {
               "cDBConfigWanRoute:Network:0.0.0.0, Netmask:0.0.0.0, Gateway:0.0.0.0, "
               "Type:UNKNOWN(9)");
     cDBStatusPrivateKey key;
-    ReadStored(key, Head(1).U32(4096).Time(1700000000));
+    ReadStored(key, Wire().Tokens("v1 s:x s:/ u32:4096 t:1700000000"));
     key.SetPubkey("abc");
     EXPECT_EQ(key.ToString("").substr(0, 50), "cDBStatusPrivateKey:PubkeyLen:4096;CreationTime:20");
     EXPECT_NE(key.ToString("").find(",PubkeyFingerprint:ba7816bf"), std::string::npos);
@@ -609,8 +526,6 @@ TEST(Items, DisplayEntriesKeysLinksAndTexts) {
     csr.SetCommonNameMode(2);
     EXPECT_EQ(InfoOf(csr), "CommonName=router, SCEPEnabled=false");
 
-    cDBConfigSSH ssh;
-    EXPECT_EQ(ssh.GetPath(), "/Config/System/DeviceManagement/SSH/SSHConfig");
     cDBConfigLANInterface li;
     EXPECT_EQ(li.GetKey(), "1");
     cDBConfigGsmProvider gsm;
@@ -650,7 +565,7 @@ TEST(Items, DisplayEntriesKeysLinksAndTexts) {
 
 // Values a class converts on the way in or out.
 TEST(Items, Conversions) {
-    // Software versions keep their first line (JSON takes them as they are).
+    // Software versions set through the setters keep their first line.
     cDBStatusSoftware s;
     s.SetFirmwareVersion("2.1.0\n");
     s.SetKernelVersion("#1 SMP\r\nbuilt by ci");
@@ -662,7 +577,7 @@ TEST(Items, Conversions) {
     std::set<std::string> providers;
     for (uint8_t service : {0, 1, 2, 3, 4, 5}) {
         ASSERT_TRUE(
-            ReadStored(d, Head(1).Bool(true).U8(service).Str("u").Str("").Str("").Bool(true)));
+            ReadStored(d, Wire().Tokens("v1 s:x s:/ b1").U8(service).Tokens("s:u s: s: b1")));
         EXPECT_EQ(d.GetServiceString().empty(), service < 1 || service > 4) << int(service);
         providers.insert(d.GetServiceString());
     }
@@ -674,18 +589,4 @@ TEST(Items, Conversions) {
     cDBCertificate c;
     ASSERT_TRUE(c.SetPublicKey("abc"));
     EXPECT_EQ(c.GetPublicKeyFingerprint(), PublicKeyFingerprint("abc"));
-    // A certificate's SetDefault keeps the texts and times, resets the rest;
-    // one of its fields travels in binary only.
-    c.SetSubjectName("CN=router");
-    kora::cTime notAfter;
-    notAfter.FromSeconds(2000000000);
-    c.SetNotAfter(notAfter);
-    c.SetPublicKeyLength(2048);
-    c.SetCA(true);
-    c.SetDefault();
-    EXPECT_EQ(c.GetSubjectName(), "CN=router");
-    EXPECT_EQ(c.GetNotAfter().ToSeconds(), 2000000000);
-    EXPECT_EQ(c.GetPublicKeyLength(), 0u);
-    EXPECT_FALSE(c.GetCA());
-    EXPECT_EQ(DataOf(c).size(), 24u);
 }

@@ -1,5 +1,4 @@
-// A bare protocol client for tests: sends requests by name and records every
-// message that reaches it, so tests can check order and contents on the wire.
+// A bare protocol client for tests: sends requests and records what reaches it.
 #pragma once
 
 #include <chrono>
@@ -12,8 +11,7 @@
 
 namespace testhost {
 
-// Polls `done` until it holds or `timeoutMs` passed (reached only when
-// something is broken); returns its last value.
+// Polls `done` until it holds or `timeoutMs` passed; returns its last value.
 template <class F>
 bool WaitUntil(F done, int timeoutMs = 10000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

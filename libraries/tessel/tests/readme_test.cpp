@@ -1,7 +1,5 @@
-// What the README shows is what the code does: its table of the item classes
-// and where their items live is the registry's, its service is the example
-// the tests run, and its promise of a one-line text form holds for every
-// item class. After adding, removing or moving an item class:
+// The README's item table is the registry's, its service is the tested
+// example, and every item has a one-line text form. After changing classes:
 //   cmake --build build --target readme-item-table
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
-// Builds binary forms token by token, so tests can state a stored layout as
-// a table: Wire().Version(1).Str("name").U8(3) ..., or as text:
-// Wire().Tokens("v1 s:name u8:3").
+// Builds binary forms token by token: Wire().Version(1).Str("name").U8(3), or
+// as text: Wire().Tokens("v1 s:name u8:3").
 #pragma once
 
 #include <cstdint>
@@ -43,10 +42,9 @@ class Wire {
     Wire& Raw(const void* p, unsigned n) {
         return Put([p, n](auto& b) { b.Write(p, n); });
     }
-    // Appends tokens written as text, separated by blanks: "v2" a bare
-    // version, "b0"/"b1" a flag, "u8:N" "u16:N" "u32:N" "u64:N" "i32:N" a
-    // scalar, "a:IP" an address, "t:N" a time in seconds, "s:TEXT" a text
-    // without blanks ("s:" is empty), "x:HEX" raw bytes.
+    // Appends blank-separated tokens: "v2" a bare version, "b0"/"b1" a flag,
+    // "u8:N" "u16:N" "u32:N" "u64:N" "i32:N" a scalar, "a:IP" an address, "t:N"
+    // a time in seconds, "s:TEXT" a text ("s:" is empty), "x:HEX" raw bytes.
     Wire& Tokens(const std::string& text) {
         std::istringstream in(text);
         for (std::string t; in >> t;) {
