@@ -21,11 +21,11 @@ namespace {
 // ordinary flag of the in-memory host.
 class ControlHost : public testhost::MemoryHost {
   public:
-    kora::ISerialize* GetFlag(const s_string& name) override {
-        if (name != "ctl:calls") return MemoryHost::GetFlag(name);
+    kora::Ref<kora::ISerialize> GetFlagRef(const s_string& name) override {
+        if (name != "ctl:calls") return MemoryHost::GetFlagRef(name);
         std::string text;
         for (const auto& line : Calls()) text += line + "\n";
-        return kora::New<kora::s_string>(text);
+        return kora::Ref<kora::ISerialize>::Adopt(kora::New<kora::s_string>(text));
     }
 };
 
