@@ -1,39 +1,23 @@
-// cDataClient against a fake data server over the in-process transport: the
-// connect and close sequences, the request forms the fake checks, collection
-// registration and syncs, dumps, the logbook, and answers only a faulty server
-// gives. Every request through the real server is in dataserver_test.cpp.
-//
-// Not covered: a server that stays silent. The client waits at least 30 s
-// for an answer, which is too long for a unit test; the failure values are
-// covered by a client without a connection and by answers of the wrong class.
+// cDataClient against a fake data server over the in-process transport: what
+// it does without a server or a callback, a refused connection, collection
+// registration and syncs, server-initiated messages, the logbook, and answers
+// only a faulty server gives. Every request through the real server is in
+// dataserver_test.cpp.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <iterator>
+#include <memory>
+#include <mutex>
 #include <sstream>
 
 #include "fake_dataserver.h"
-#include "golden_sample.h"
-#include "wire.h"
 
 using namespace tessel;
 using fakeserver::Events;
 using fakeserver::Make;
 using fakeserver::Recorder;
 using fakeserver::Rig;
-using testwire::W;
 
 namespace {
-
-// The payload of the one request the server received under `name`, as the
-// object factory writes it (type name, then the object's own form); empty
-// for none.
-std::string OnlySent(Rig& rig, const std::string& name) {
-    auto got = rig.server->Named(name);
-    EXPECT_EQ(got.size(), 1u) << name;
-    if (got.empty()) return "?";
-    return got.back().payload ? golden::WireOf(*got.back().payload) : "";
-}
 
 // An answer of the registered class `cls` (one of ccDBResp's) carrying `code`.
 std::function<kora::ISerialize*()> Resp(const std::string& cls, int code) {
@@ -61,17 +45,21 @@ kora::cMsg UnitMsg(const std::string& name, const std::string& dir, unsigned lev
     return msg;
 }
 
+using Units = std::vector<std::pair<std::string, unsigned>>;
+
+// The messages of a full sync of `path`: one log unit of each name and level.
+std::vector<kora::cMsg> SyncOf(const std::string& path, const Units& units) {
+    std::vector<kora::cMsg> out;
+    out.push_back(PathMsg<ccDBSyncInit>(kMsgCollectionSyncInit, path));
+    for (auto& u : units) out.push_back(UnitMsg(u.first, path, u.second));
+    out.push_back(PathMsg<ccDBSyncEnd>(kMsgCollectionSyncEnd, path));
+    return out;
+}
+
 // A full sync of the client's log units, handed to it as its service would.
-void SyncLogUnits(Rig& rig, const std::vector<std::pair<std::string, unsigned>>& units) {
+void SyncLogUnits(Rig& rig, const Units& units) {
     kora::cDispatchLock g = rig.clientService.LockDispatch();
-    kora::cMsg init = PathMsg<ccDBSyncInit>(kMsgCollectionSyncInit, "/Log/Units/");
-    rig.client->DispatchMessage(init);
-    for (auto& u : units) {
-        kora::cMsg item = UnitMsg(u.first, "/Log/Units/", u.second);
-        rig.client->DispatchMessage(item);
-    }
-    kora::cMsg end = PathMsg<ccDBSyncEnd>(kMsgCollectionSyncEnd, "/Log/Units/");
-    rig.client->DispatchMessage(end);
+    for (auto& m : SyncOf("/Log/Units/", units)) rig.client->DispatchMessage(m);
 }
 
 // A request/answer round trip: everything the client sent before has reached
@@ -94,41 +82,11 @@ std::vector<std::string> LoggedEntries(Rig& rig) {
     return out;
 }
 
-// A service object that takes the client's events itself.
-class SelfHostedService : public kora::cService, public Events {
-  public:
-    SelfHostedService() : kora::cService(fakeserver::UniqueName("sh")) {}
-};
-
 }  // namespace
 
-TEST(DataClient, WithoutCallbackEveryMessageIsRefusedAndTraced) {
-    std::mutex lock;
-    std::vector<kora::cTraceRecord> traces;
-    kora::cTracepoint::SetHandler([&](const kora::cTraceRecord& r) {
-        std::lock_guard<std::mutex> g(lock);
-        if (r.module == "DTCL") traces.push_back(r);
-    });
-    {
-        kora::cService service(fakeserver::UniqueName("nc"));
-        cDataClient client(&service, nullptr, 0, "nowhere");
-        EXPECT_EQ(client.GetCallback(), nullptr);
-        for (const char* name : {kMsgOnConnect, kMsgOnClose, kMsgCollectionSyncInit,
-                                 kMsgCollectionSyncEnd, kMsgRebootNotification, kMsgDumpReq}) {
-            kora::cMsg msg(name);
-            EXPECT_FALSE(client.DispatchMessage(msg)) << name;
-        }
-    }
-    kora::cTracepoint::SetHandler({});
-    ASSERT_EQ(traces.size(), 6u);
-    for (auto& t : traces) {
-        EXPECT_EQ(t.version + " " + std::to_string(t.level) + " " + t.text + t.detail,
-                  "001 1 DataClient Protocoll unavailable (==NULL)");
-    }
-}
-
 // Without a server: the timeout's floor, the names the client takes, every
-// operation failing, and a callback taken from the service itself.
+// operation failing, a callback taken from the service itself, and without
+// any callback every message refused and traced, each time.
 TEST(DataClient, WithoutAServer) {
     kora::cService service(fakeserver::UniqueName("nx"));
     Events events;
@@ -168,31 +126,30 @@ TEST(DataClient, WithoutAServer) {
     delete c;  // a refused collection stays the caller's
     EXPECT_EQ(events.Count("deleted /Config/"), 1u);
 
-    SelfHostedService host;
+    // A service object that takes the client's events itself.
+    struct SelfHosted : kora::cService, Events {
+        SelfHosted() : kora::cService(fakeserver::UniqueName("sh")) {}
+    } host;
     cDataClient hosted(&host, nullptr, 0, "nowhere");
     kora::cMsg reboot(kMsgRebootNotification);
     EXPECT_TRUE(hosted.DispatchMessage(reboot));
     EXPECT_EQ(host.Count("reboot"), 1u);
-}
 
-// ---- Connection ----
-
-TEST(DataClient, ConnectRegistersLogUnitsAndReadsFeatureList) {
-    Rig rig(false);
-    rig.server->AnswerWith(kMsgGetItemReq, kMsgGetItemResp,
-                           [] { return kora::New<cDBFeatureList>(); });
-    rig.Connect();
-    const std::vector<std::string> names = {"DATA::CLIENT-ON-CONNECT", "DB::REGCOLLECTIONREQ",
-                                            "DB::GETITEMREQ"};
-    EXPECT_EQ(rig.server->Names(), names);
-    // The client announces its own name when given no identity.
-    auto* hello = dynamic_cast<kora::s_peerinfo*>(rig.server->All()[0].payload.get());
-    ASSERT_NE(hello, nullptr);
-    EXPECT_EQ(hello->Identity, "dataClient");
-    EXPECT_EQ(OnlySent(rig, "DB::REGCOLLECTIONREQ"), W("s:ccDBRegCollectionReq v1 s:/Log/Units/"));
-    EXPECT_EQ(OnlySent(rig, "DB::GETITEMREQ"), W("s:ccDBGetItemReq v1 s:/Features/FeatureList"));
-    EXPECT_EQ(rig.events.Seen(), std::vector<std::string>{"connect"});
-    EXPECT_EQ(rig.client->GetFeatureList().GetPath(), "/Features/FeatureList");
+    std::vector<std::string> traces;
+    kora::cTracepoint::SetHandler([&](const kora::cTraceRecord& r) {
+        if (r.module == "DTCL")
+            traces.push_back(r.version + " " + std::to_string(r.level) + " " + r.text + r.detail);
+    });
+    cDataClient silent(&service, nullptr, 0, "nowhere");
+    EXPECT_EQ(silent.GetCallback(), nullptr);
+    for (const char* name : {kMsgOnConnect, kMsgOnClose, kMsgCollectionSyncInit,
+                             kMsgCollectionSyncEnd, kMsgRebootNotification, kMsgDumpReq}) {
+        kora::cMsg msg(name);
+        EXPECT_FALSE(silent.DispatchMessage(msg)) << name;
+    }
+    kora::cTracepoint::SetHandler({});
+    EXPECT_EQ(traces,
+              std::vector<std::string>(6, "001 1 DataClient Protocoll unavailable (==NULL)"));
 }
 
 TEST(DataClient, RefusedLogUnitRegistrationStopsTheClient) {
@@ -206,18 +163,6 @@ TEST(DataClient, RefusedLogUnitRegistrationStopsTheClient) {
         EXPECT_TRUE(rig.server->Named(kMsgGetItemReq).empty()) << code;
     }
 }
-
-// Losing the server deletes the collections too (see e2e_connection_test.cpp).
-TEST(DataClient, DestructionDeletesRegisteredCollections) {
-    Rig rig;
-    ASSERT_TRUE(rig.client->RegisterCollection(new Recorder("/Config/C/", rig.events)));
-    rig.client.reset();
-    EXPECT_EQ(rig.events.Count("deleted /Config/C/"), 1u);
-}
-
-// ---- Answers ----
-// What each request makes the host do and hands back is in dataserver_test.cpp,
-// through the server itself; here, answers only a faulty server gives.
 
 // An answer of another class than the request's, or none, counts as no
 // answer; only a result of 1 grants an access level.
@@ -251,7 +196,7 @@ TEST(DataClient, AnswersAServerShouldNotGive) {
 
 // ---- Collections ----
 
-TEST(DataClient, RegisterAndDeregisterCollections) {
+TEST(DataClient, RegisterDeregisterAndDestructionDeleteCollections) {
     Rig rig;
     auto* a = new Recorder("/Config/A/", rig.events);
     ASSERT_TRUE(rig.client->RegisterCollection(a));
@@ -288,19 +233,36 @@ TEST(DataClient, RegisterAndDeregisterCollections) {
     rig.client->DeregisterCollection(a);
     EXPECT_EQ(rig.client->GetCollection("/Config/A/"), nullptr);
     EXPECT_EQ(rig.events.Count("deleted /Config/A/"), 1u);
-    EXPECT_EQ(rig.server->Names(), std::vector<std::string>{"DB:DEREGCOLLECTIONREQ"});
-    EXPECT_EQ(OnlySent(rig, "DB:DEREGCOLLECTIONREQ"),
-              W("s:ccDBDeRegCollectionReq v1 s:/Config/A/"));
+    ASSERT_EQ(rig.server->Names(), std::vector<std::string>{"DB:DEREGCOLLECTIONREQ"});
+    auto* dereg = dynamic_cast<ccDBDeRegCollectionReq*>(rig.server->All()[0].payload.get());
+    ASSERT_NE(dereg, nullptr);
+    EXPECT_EQ(dereg->Path, "/Config/A/");
+
+    // The client's end deletes the collections it holds (losing the server
+    // does too: see the end-to-end tests).
+    rig.server->regResult = 1;
+    ASSERT_TRUE(rig.client->RegisterCollection(new Recorder("/Config/C/", rig.events)));
+    rig.client.reset();
+    EXPECT_EQ(rig.events.Count("deleted /Config/C/"), 1u);
 }
 
-TEST(DataClient, SyncReachesCollectionsInKeyOrderAndCallbackBeforeCommit) {
-    Rig rig;
-    ASSERT_TRUE(rig.client->RegisterCollection(new Recorder("/Config/Net/", rig.events)));
-    ASSERT_TRUE(rig.client->RegisterCollection(new Recorder("/Config/", rig.events)));
-    ASSERT_TRUE(rig.client->RegisterCollection(new Recorder("/Status/", rig.events)));
-    rig.events.Clear();
+// ---- Server-initiated messages ----
 
+// In the order they come: a sync reaches the collections whose path occurs in
+// an item's directory, in key order, and the callback before the commit;
+// reboot notifications and dump requests reach the callback. The connect and
+// close names are the client's own events: a server that sends them cannot
+// make the client drop its collections or report a close.
+TEST(DataClient, ServerInitiatedMessages) {
+    Rig rig;
+    for (const char* path : {"/Config/Net/", "/Config/", "/Status/"})
+        ASSERT_TRUE(rig.client->RegisterCollection(new Recorder(path, rig.events)));
+    rig.events.Clear();
+    rig.events.answerDumps = false;
     kora::cMsg messages[] = {
+        kora::cMsg(kMsgOnClose),
+        kora::cMsg(kMsgOnConnect),
+        kora::cMsg(kMsgRebootNotification),
         PathMsg<ccDBSyncInit>(kMsgCollectionSyncInit, "/Config/Net/"),
         UnitMsg("lan", "/Config/Net/Lan/"),  // both /Config/ and /Config/Net/ occur in it
         UnitMsg("other", "/Other/Config/"),  // /Config/ occurs, though not as a prefix
@@ -308,10 +270,19 @@ TEST(DataClient, SyncReachesCollectionsInKeyOrderAndCallbackBeforeCommit) {
         PathMsg<ccDBSyncInit>(kMsgCollectionSyncInit, "/Unknown/"),  // ignored
         PathMsg<ccDBSyncEnd>(kMsgCollectionSyncEnd, "/Config/Net"),  // inexact: ignored
         PathMsg<ccDBSyncEnd>(kMsgCollectionSyncEnd, "/Config/Net/"),
+        PathMsg<ccDumpReq>(kMsgDumpReq, "/dump/one"),
     };
     for (auto& m : messages) ASSERT_TRUE(rig.server->Push(m));
-    ASSERT_TRUE(rig.events.WaitFor("end /Config/Net/", 2));
+    ASSERT_TRUE(rig.events.WaitFor("dump /dump/one"));
+    rig.events.answerDumps = true;
+    kora::cMsg second = PathMsg<ccDumpReq>(kMsgDumpReq, "/dump/two");
+    ASSERT_TRUE(rig.server->Push(second));
+    // Requests are handled in order, so only the second one is answered.
+    auto answered = rig.server->WaitFor("DB::DUMP-RES");
+    ASSERT_EQ(answered.size(), 1u);
+    EXPECT_FALSE(answered[0].payload);
     const std::vector<std::string> expected = {
+        "reboot",
         "begin /Config/Net/",
         "offer /Config/ lan",
         "offer /Config/Net/ lan",
@@ -320,43 +291,16 @@ TEST(DataClient, SyncReachesCollectionsInKeyOrderAndCallbackBeforeCommit) {
         "end /Config/Net/",
         "synced /Config/Net/ same",
         "end /Config/Net/",
+        "dump /dump/one",
+        "dump /dump/two",
     };
     EXPECT_EQ(rig.events.Seen(), expected);
-}
-
-// ---- Server-initiated messages ----
-
-// Reboot notifications and dump requests reach the callback; the connect and
-// close names are the client's own events: a server that sends them cannot
-// make the client drop its collections or report a close.
-TEST(DataClient, ServerInitiatedMessages) {
-    Rig rig;
-    ASSERT_TRUE(rig.client->RegisterCollection(new Recorder("/Config/A/", rig.events)));
-    for (const char* name : {kMsgOnClose, kMsgOnConnect}) {
-        kora::cMsg fake(name);
-        ASSERT_TRUE(rig.server->Push(fake));
-    }
-    kora::cMsg reboot(kMsgRebootNotification);
-    ASSERT_TRUE(rig.server->Push(reboot));
-    ASSERT_TRUE(rig.events.WaitFor("reboot"));
-
-    rig.events.answerDumps = false;
-    kora::cMsg first = PathMsg<ccDumpReq>(kMsgDumpReq, "/dump/one");
-    ASSERT_TRUE(rig.server->Push(first));
-    ASSERT_TRUE(rig.events.WaitFor("dump /dump/one"));
-    rig.events.answerDumps = true;
-    kora::cMsg second = PathMsg<ccDumpReq>(kMsgDumpReq, "/dump/two");
-    ASSERT_TRUE(rig.server->Push(second));
-    // Requests are handled in order, so only the second one is answered.
-    ASSERT_EQ(rig.server->WaitFor("DB::DUMP-RES").size(), 1u);
-    EXPECT_EQ(OnlySent(rig, "DB::DUMP-RES"), "");
-    EXPECT_EQ(rig.events.Seen(),
-              (std::vector<std::string>{"connect", "reboot", "dump /dump/one", "dump /dump/two"}));
-    EXPECT_NE(rig.client->GetCollection("/Config/A/"), nullptr);
+    EXPECT_NE(rig.client->GetCollection("/Config/Net/"), nullptr);
 }
 
 // ---- Logbook ----
 
+// Each cause of a dropped entry is traced once per client.
 TEST(DataClient, LogFiltersByCommittedUnitLevelAndSetterRules) {
     Rig rig;
     ASSERT_TRUE(rig.client->RegisterCollection(new Recorder("/Log/", rig.events)));
@@ -376,6 +320,12 @@ TEST(DataClient, LogFiltersByCommittedUnitLevelAndSetterRules) {
         "WAN 1 ABCDEFGHIJKLMNOPQRSTU 0 -");
     std::vector<std::string> expected;
     int i = 0;
+    auto traced = std::make_shared<std::vector<std::string>>();
+    auto lock = std::make_shared<std::mutex>();
+    kora::cTracepoint::SetHandler([traced, lock](const kora::cTraceRecord& record) {
+        std::lock_guard<std::mutex> g(*lock);
+        if (record.module == "DTCL") traced->push_back(record.text);
+    });
     for (std::string row; std::getline(cases, row, ',');) {
         std::istringstream in(row);
         std::string unit, type, sent;
@@ -388,8 +338,14 @@ TEST(DataClient, LogFiltersByCommittedUnitLevelAndSetterRules) {
             expected.push_back(kora::FormatString("%s %u %s %d %s", unit.c_str(), level,
                                                   type.c_str(), outcome, text.c_str()));
     }
+    kora::cTracepoint::SetHandler({});
     RoundTrip(rig);
     EXPECT_EQ(LoggedEntries(rig), expected);
+    std::vector<std::string> causes;
+    for (const char* why : {"below its unit's level", "level refused", "unit refused",
+                            "outcome refused", "type refused"})
+        causes.push_back(std::string("DataClient log entry dropped: ") + why + " (traced once)");
+    EXPECT_EQ(*traced, causes);
 
     // A sync that no longer names the unit lifts its filter.
     rig.server->Clear();
@@ -400,51 +356,18 @@ TEST(DataClient, LogFiltersByCommittedUnitLevelAndSetterRules) {
     EXPECT_EQ(LoggedEntries(rig), std::vector<std::string>{"VPN 0 T 0 lifted"});
 }
 
-TEST(DataClient, LogOverloadsFillObjectUserAndPeer) {
-    Rig rig;
-    ccDBGetItemReq object;
-    object.Path = "/Config/X/item";
-    rig.client->Log("VPN", 1, "T", std::string(250, 'x'), 1);
-    rig.client->Log("VPN", 1, "T", "user", kora::s_string("alice"), 1);
-    rig.client->Log("VPN", 1, "T", "object", object, 1);
-    rig.client->Log("VPN", 1, "T", "both", object, "bob", -1);
-    RoundTrip(rig);
-    auto got = rig.server->Named(kMsgLogReq);
-    ASSERT_EQ(got.size(), 4u);
-    const std::string peer = rig.clientService.Name().substr(0, cDBLogItem::kMaxPeer);
-    const std::string shown = "ccDBGetItemReq:Path:/Config/X/item";
-    const std::vector<std::string> expected[] = {{std::string(200, 'x'), "", ""},
-                                                 {"user", "", "alice"},
-                                                 {"object", shown, ""},
-                                                 {"both", shown, "bob"}};
-    for (size_t i = 0; i < got.size(); ++i) {
-        const auto* e = dynamic_cast<const cDBLogItem*>(got[i].payload.get());
-        ASSERT_NE(e, nullptr);
-        EXPECT_EQ((std::vector<std::string>{e->GetText(), e->GetObject(), e->GetUser()}),
-                  expected[i]);
-        EXPECT_EQ(e->GetPeer(), peer) << i;
-    }
-}
-
 // A thread that issues requests back to back holds the delivery thread off
 // only while each request waits: the syncs that reached the client meanwhile
 // are delivered before its next request goes out, not queued up behind it.
 TEST(DataClient, BackToBackRequestsLetTheSyncsTheyCauseThrough) {
     Rig rig;
     ASSERT_TRUE(rig.client->RegisterCollection(new Recorder("/Config/A/", rig.events)));
-    // Every change causes a sync of the collection, sent ahead of the answer:
-    // when a request returns, the whole sync it caused is in the client's
-    // queue, and nothing more is on its way.
+    // Every change causes a sync of the collection, sent ahead of the answer.
     constexpr size_t kItems = 20;
+    Units units;
+    for (size_t i = 0; i < kItems; ++i) units.push_back({"u" + std::to_string(i), 1});
     rig.server->Answer(kMsgSetItemReq, [&](const kora::cMsg& request, kora::cMsg& answer) {
-        kora::cMsg init = PathMsg<ccDBSyncInit>(kMsgCollectionSyncInit, "/Config/A/");
-        request.Channel()->Send(init);
-        for (size_t i = 0; i < kItems; ++i) {
-            kora::cMsg item = UnitMsg("u" + std::to_string(i), "/Config/A/");
-            request.Channel()->Send(item);
-        }
-        kora::cMsg end = PathMsg<ccDBSyncEnd>(kMsgCollectionSyncEnd, "/Config/A/");
-        request.Channel()->Send(end);
+        for (auto& m : SyncOf("/Config/A/", units)) request.Channel()->Send(m);
         answer.SetName(kMsgSetItemResp);
         answer.AssignObject(Make<ccDBSetItemResp>([](ccDBSetItemResp& r) { r.Result = 1; }));
         return true;
@@ -458,11 +381,9 @@ TEST(DataClient, BackToBackRequestsLetTheSyncsTheyCauseThrough) {
         ASSERT_EQ(rig.client->SetItem(&item, true), 1);
         most = std::max(most, rig.clientService.PendingMessages());
     }
-    // The sync of the last change waits, plus at most the last message of the
-    // one before (it may be with the collection as the next request goes out).
-    // A client that held delivery off would have hundreds waiting; the slack of
-    // one more sync covers a delivery thread the machine did not run for the
-    // second that a request lets it catch up.
+    // The sync of the last change waits, plus at most the one before (a
+    // delivery thread the machine did not run meanwhile); a client that held
+    // delivery off would have hundreds waiting.
     EXPECT_LE(most, 2 * (kItems + 2) + 1);
     EXPECT_TRUE(rig.events.WaitFor("end /Config/A/", kRounds));
 }

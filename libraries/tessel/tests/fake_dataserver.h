@@ -1,7 +1,8 @@
-// Test doubles for cDataClient: a fake data server that answers requests by
-// message name and records everything it receives, an IDataClient that
-// records the events it gets, and a rig that connects one client to the fake
-// server over the in-process transport.
+// Test doubles for both ends of the protocol: a fake data server that answers
+// requests by message name and records everything it receives, an IDataClient
+// that records the events it gets, a rig that connects one client to the fake
+// server, and one that serves the real cDataServer over the in-memory host to
+// a client and bare probes, all over the in-process transport.
 #pragma once
 
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "memory_host.h"
 #include "probe.h"
 #include "tessel/dataclient.h"
 #include "tessel/tessel.h"
@@ -32,8 +34,6 @@ T* Make(Fill fill) {
     fill(*t);
     return t;
 }
-
-using testhost::Received;
 
 class FakeServer : public kora::cMessageSink, public testhost::Inbox {
   public:
@@ -178,27 +178,102 @@ class Recorder : public tessel::cDBCollection {
 
 // One fake server and one client connected to it, both in this process.
 struct Rig {
+    // A client that is not connected is only started by the test.
     explicit Rig(bool connect = true)
         : serverService(UniqueName("ds")), clientService(UniqueName("dc")) {
         server.reset(new FakeServer(&serverService));
         EXPECT_TRUE(serverService.ServeInProcess() && serverService.Start());
         EXPECT_TRUE(clientService.Start());
         client.reset(new tessel::cDataClient(&clientService, &events, 0, serverService.Name()));
-        if (connect) Connect();
+        if (!connect) return;
+        client->Start();
+        EXPECT_TRUE(events.WaitFor("connect"));
     }
     ~Rig() {
         client.reset();
         clientService.Stop();
         server.reset();
     }
-    void Connect() {
-        client->Start();
-        EXPECT_TRUE(events.WaitFor("connect"));
-    }
 
     kora::cService serverService;
     std::unique_ptr<FakeServer> server;
     kora::cService clientService;
+    Events events;
+    std::unique_ptr<tessel::cDataClient> client;
+};
+
+// The real cDataServer over a MemoryHost (or another host), `probeCount` bare
+// clients and, when asked for, a cDataClient. The server can be stopped and
+// started again under the same name.
+template <class Host = testhost::MemoryHost>
+struct ServedRig {
+    explicit ServedRig(size_t probeCount = 0, bool dataClient = true)
+        : name(UniqueName("srv")), clientService(name + "-c") {
+        StartServer();
+        EXPECT_TRUE(clientService.Start());
+        for (size_t i = 0; i < probeCount; ++i) {
+            probes.emplace_back(new testhost::Probe(&clientService, name));
+            probes.back()->Start();
+            EXPECT_TRUE(probes.back()->WaitConnected());
+        }
+        if (dataClient) {
+            client.reset(new tessel::cDataClient(&clientService, &events, 0, name));
+            client->Start();
+            EXPECT_TRUE(events.WaitFor("connect"));
+        }
+        // The announcements reach the server's table on its delivery thread.
+        EXPECT_TRUE(testhost::WaitUntil([&] { return Connected() == probeCount + dataClient; }));
+    }
+    ~ServedRig() {
+        client.reset();
+        for (auto& p : probes) p->Stop();
+        probes.clear();
+        clientService.Stop();
+        StopServer();
+    }
+    void StartServer() {
+        serverService.reset(new kora::cService(name));
+        server.reset(new tessel::cDataServer(serverService.get(), &host));
+        EXPECT_TRUE(serverService->ServeInProcess() && serverService->Start());
+    }
+    void StopServer() {
+        if (serverService) serverService->Stop();
+        server.reset();
+        serverService.reset();
+    }
+    // Runs `f` with the server's delivery held off, so neither it nor the host is in use.
+    template <class F>
+    void Locked(F f) {
+        kora::cDispatchLock g = serverService->LockDispatch();
+        f(*server);
+    }
+    size_t Connected() {
+        size_t n = 0;
+        Locked([&](tessel::cDataServer& s) { n = s.ConnectedChannels().size(); });
+        return n;
+    }
+    testhost::Probe& probe(size_t i = 0) { return *probes[i]; }
+    // Sends `request` with `payload` (taken over) from probe `i`; the Result
+    // of the answer `reply`, -100 when none came or it carries none.
+    int Result(const char* request, kora::ISerialize* payload, const char* reply, size_t i = 0) {
+        kora::cMsg answer;
+        if (!probe(i).Request(request, payload, reply, answer)) return -100;
+        auto* r = answer.GetObject<tessel::ccDBResp>();
+        return r ? int(r->Result) : -100;
+    }
+    int Register(const std::string& path, size_t i = 0) {
+        return Result(tessel::kMsgRegCollectionReq,
+                      Make<tessel::ccDBRegCollectionReq>(
+                          [&](tessel::ccDBRegCollectionReq& r) { r.Path = path; }),
+                      tessel::kMsgRegCollectionResp, i);
+    }
+
+    std::string name;
+    Host host;
+    std::unique_ptr<kora::cService> serverService;
+    std::unique_ptr<tessel::cDataServer> server;
+    kora::cService clientService;
+    std::vector<std::unique_ptr<testhost::Probe>> probes;
     Events events;
     std::unique_ptr<tessel::cDataClient> client;
 };

@@ -1,7 +1,8 @@
-// A small in-memory data-server host for tests: items by path, users to
-// authenticate, flags and a log book. It records the calls it receives so
-// tests can check what reached the host; the operations that only report a
-// result answer `result`.
+// A small in-memory data-server host for tests, written the natural way: it
+// keeps what it is given and hands out what it keeps (items by path, flags),
+// authenticates its users and keeps a log book. It records the calls it
+// receives so tests can check what reached the host; the operations that
+// only report a result answer `result`.
 #pragma once
 
 #include <map>
@@ -13,41 +14,28 @@
 
 namespace testhost {
 
-// A new object equal to `obj` (through its binary form), holding one reference.
-inline kora::ISerialize* Clone(const kora::ISerialize& obj) {
-    kora::cSerializeBuffer b;
-    kora::cObjectFactory::Serialize(obj, b);
-    return kora::cObjectFactory::Deserialize(b);
-}
-
-class MemoryHost : public tessel::IDataServer {
+class MemoryHost : public tessel::cDataServerHost {
   public:
-    // Tests delete hosts of their own through this class.
-    virtual ~MemoryHost() = default;
     using s_string = kora::s_string;
     using s_int8 = kora::s_int8;
 
     // Stores a copy of the item under its path.
-    void Put(const tessel::cDBItem& item) {
-        items[item.GetPath()] =
-            kora::Ref<tessel::cDBItem>::Adopt(static_cast<tessel::cDBItem*>(Clone(item)));
-    }
+    void Put(const tessel::cDBItem& item) { items[item.GetPath()] = item.Clone(); }
 
-    // ---- IDataServer ----
-    tessel::cDBItem* GetItem(const s_string& path) override {
+    // ---- cDataServerHost ----
+    kora::Ref<tessel::cDBItem> GetItemRef(const s_string& path) override {
         Record("GetItem " + path);
         auto it = items.find(path);
-        return it == items.end() ? nullptr : static_cast<tessel::cDBItem*>(Clone(*it->second));
+        return it == items.end() ? kora::Ref<tessel::cDBItem>() : it->second;
     }
     s_int8 SetItem(tessel::cDBItem* item) override {
-        Record("SetItem " + item->GetPath());
-        if (result != 1) return result;
-        Put(*item);
+        if (Call("SetItem " + item->GetPath()) != 1) return result;
+        items[item->GetPath()] = kora::Ref<tessel::cDBItem>::Share(item);
         return 1;
     }
     s_int8 DeleteItem(const s_string& path) override {
-        if (result == 1) items.erase(path);
-        return Call("DeleteItem " + path);
+        if (Call("DeleteItem " + path) != 1) return result;
+        return items.erase(path) ? 1 : 0;
     }
     s_int8 DuplicateItem(const s_string& dir, const s_string& name,
                          const s_string& newName) override {
@@ -65,7 +53,7 @@ class MemoryHost : public tessel::IDataServer {
         Record("SyncCollection " + path);
         for (const auto& entry : items)
             if (entry.second->GetDir().compare(0, path.size(), path) == 0)
-                server->SendSyncItem(channel, static_cast<tessel::cDBItem*>(Clone(*entry.second)));
+                server->SendSyncItem(channel, entry.second);
     }
     s_int8 CreateRestorePoint() override { return Call("CreateRestorePoint"); }
     s_int8 Restore() override { return Call("Restore"); }
@@ -98,12 +86,13 @@ class MemoryHost : public tessel::IDataServer {
         entry.SetText(text);
         logbook.push_back(entry);
     }
-    kora::ISerialize* ReadLog(const kora::cTime& from, const s_string& unit, kora::s_uint8 level,
-                              kora::s_uint8 count, kora::s_uint64 id) override {
+    kora::Ref<tessel::cDBLogResult> ReadLogRef(const kora::cTime& from, const s_string& unit,
+                                               kora::s_uint8 level, kora::s_uint8 count,
+                                               kora::s_uint64 id) override {
         Record(kora::FormatString("ReadLog %lld %s %u %u %llu", (long long)from.ToSeconds(),
                                   unit.c_str(), unsigned(level), unsigned(count),
                                   (unsigned long long)id));
-        auto* out = kora::New<tessel::cDBLogResult>();
+        auto out = kora::Ref<tessel::cDBLogResult>::Adopt(kora::New<tessel::cDBLogResult>());
         unsigned n = 0;
         for (auto& e : logbook)
             if (n < count && (unit.empty() || e.GetUnit() == unit)) out->AddEntry(n++, e);
@@ -144,10 +133,10 @@ class MemoryHost : public tessel::IDataServer {
             flags.erase(name);
         return result;
     }
-    kora::ISerialize* GetFlag(const s_string& name) override {
+    kora::Ref<kora::ISerialize> GetFlagRef(const s_string& name) override {
         Record("GetFlag " + name);
         auto it = flags.find(name);
-        return it == flags.end() ? nullptr : Clone(*it->second);
+        return it == flags.end() ? kora::Ref<kora::ISerialize>() : it->second;
     }
     s_int8 DeleteFlag(const s_string& name) override { return Call("DeleteFlag " + name); }
     s_int8 ExportFlags(const s_string& path) override { return Call("ExportFlags " + path); }

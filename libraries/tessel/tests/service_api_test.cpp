@@ -5,31 +5,22 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <functional>
-#include <map>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "fake_dataserver.h"
 
 using namespace tessel;
 using fakeserver::Events;
+using testhost::WaitUntil;
 
 namespace {
 
+// The in-memory host keeps what it is given and hands out what it keeps.
+using Rig = fakeserver::ServedRig<>;
+
 constexpr const char* kSshDir = "/Config/System/DeviceManagement/SSH/";
 constexpr const char* kSsh = "/Config/System/DeviceManagement/SSH/SSHConfig";
-
-// Polls `done` until it holds, for at most five seconds.
-template <class F>
-bool WaitUntil(F done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!done() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return done();
-}
 
 kora::Ref<cDBConfigSSH> Ssh(bool enabled) {
     auto ssh = kora::Ref<cDBConfigSSH>::Adopt(kora::New<cDBConfigSSH>());
@@ -44,71 +35,6 @@ kora::Ref<cDBLogUnit> Unit(const std::string& name, unsigned level) {
     return unit;
 }
 
-// A host as one writes it: it keeps what it is given and hands out what it
-// keeps. An item named "Refused" is refused with -3.
-class NaturalHost : public cDataServerHost {
-  public:
-    kora::Ref<cDBItem> GetItemRef(const kora::s_string& path) override {
-        auto it = stored.find(path);
-        return it == stored.end() ? kora::Ref<cDBItem>() : it->second;
-    }
-    kora::s_int8 SetItem(cDBItem* item) override {
-        if (item->GetName() == "Refused") return -3;
-        stored[item->GetPath()] = kora::Ref<cDBItem>::Share(item);
-        return 1;
-    }
-    kora::s_int8 DeleteItem(const kora::s_string& path) override {
-        return stored.erase(path) ? 1 : 0;
-    }
-    void SyncCollection(cDataServer* server, kora::cChannel* channel,
-                        const kora::s_string& path) override {
-        for (const auto& entry : stored)
-            if (entry.second->GetDir() == path) server->SendSyncItem(channel, entry.second);
-    }
-    // Touched only on the server's delivery thread, or while the server is down.
-    std::map<std::string, kora::Ref<cDBItem>> stored;
-};
-
-// The host behind a server that can go away and come back, and a client.
-struct World {
-    World() : name(fakeserver::UniqueName("api")), clientService(name + "-client") {
-        StartServer();
-        clientService.Start();
-        client.reset(new cDataClient(&clientService, &events, 0, name));
-        client->Start();
-        EXPECT_TRUE(events.WaitFor("connect"));
-    }
-    ~World() {
-        client.reset();
-        clientService.Stop();
-        StopServer();
-    }
-    void StartServer() {
-        serverService.reset(new kora::cService(name));
-        server.reset(new cDataServer(serverService.get(), &host));
-        EXPECT_TRUE(serverService->ServeInProcess());
-        EXPECT_TRUE(serverService->Start());
-    }
-    void StopServer() {
-        server.reset();
-        serverService.reset();
-    }
-    // Runs `fn` with the server's delivery held, so the host is not in use.
-    template <class Fn>
-    void WithHost(Fn fn) {
-        kora::cDispatchLock lock = serverService->LockDispatch();
-        fn(host);
-    }
-
-    std::string name;
-    NaturalHost host;
-    std::unique_ptr<kora::cService> serverService;
-    std::unique_ptr<cDataServer> server;
-    kora::cService clientService;
-    Events events;
-    std::unique_ptr<cDataClient> client;
-};
-
 // "off"/"on" for an SSH configuration, "-" for none.
 std::string State(const cDBConfigSSH* ssh) {
     return !ssh ? "-" : ssh->GetEnabled() ? "on" : "off";
@@ -116,42 +42,32 @@ std::string State(const cDBConfigSSH* ssh) {
 
 }  // namespace
 
-TEST(ServiceApi, CloneAndOwnedForms) {
+// Reading one stored item again and again, syncing it and replacing it: a
+// server that freed what the host keeps fails here under AddressSanitizer.
+TEST(ServiceApi, OwnedFormsOverAHostThatKeepsWhatItHandsOut) {
     auto ssh = Ssh(true);
     kora::Ref<cDBConfigSSH> copy = CloneOf(*ssh);
     ASSERT_TRUE(copy);
     EXPECT_NE(copy.get(), ssh.get());
     EXPECT_EQ(copy->ToHash(), ssh->ToHash());
 
-    World w;
-    ASSERT_EQ(w.client->SetItem(ssh.get(), true), 1);
-    kora::Ref<cDBConfigSSH> got = w.client->Get<cDBConfigSSH>(kSsh);
-    ASSERT_TRUE(got);
-    EXPECT_TRUE(got->GetEnabled());
-    EXPECT_FALSE(w.client->Get<cDBConfigSNMP>(kSsh));
-    EXPECT_EQ(w.client->LastFailure(), eFailure::kWrongAnswer);
-
+    Rig w;
     auto* registered = w.client->RegisterCollection(std::make_unique<cDBSSHCollection>());
     ASSERT_NE(registered, nullptr);
     EXPECT_EQ(w.client->GetCollection(kSshDir), registered);
     EXPECT_EQ(w.client->RegisterCollection(std::make_unique<cDBSSHCollection>()), nullptr);
     EXPECT_EQ(w.client->LastFailure(), eFailure::kInvalid);
+    for (bool enabled : {true, false, true}) {
+        ASSERT_EQ(w.client->SetItem(Ssh(enabled).get(), true), 1);
+        kora::Ref<cDBConfigSSH> got = w.client->Get<cDBConfigSSH>(kSsh);
+        ASSERT_TRUE(got);
+        EXPECT_EQ(got->GetEnabled(), enabled);
+    }
 }
 
-// Reading one stored item again and again, syncing it and replacing it: a
-// server that freed what the host keeps fails here under AddressSanitizer.
-TEST(ServiceApi, NaturalHostKeepsWhatItHandsOut) {
-    World w;
-    ASSERT_EQ(w.client->SetItem(Ssh(true).get(), true), 1);
-    auto* collection = w.client->RegisterCollection(std::make_unique<cDBSSHCollection>());
-    ASSERT_NE(collection, nullptr);
-    for (int round = 0; round < 3; ++round) {
-        kora::Ref<cDBItem> item = w.client->GetItemRef(kSsh);
-        ASSERT_TRUE(item) << round;
-        EXPECT_EQ(item->GetPath(), kSsh);
-        EXPECT_EQ(w.client->SetItem(Ssh(round % 2 == 0).get(), true), 1);
-    }
-    // Whatever the host does not serve is refused, not missing.
+// Whatever a host does not serve is refused, not missing.
+TEST(ServiceApi, TheBaseHostRefusesWhatItDoesNotServe) {
+    fakeserver::ServedRig<cDataServerHost> w;
     EXPECT_EQ(w.client->CreateRestorePoint(), 0);
     EXPECT_EQ(w.client->LastFailure(), eFailure::kRefused);
     EXPECT_FALSE(w.client->GetFlagRef("any"));
@@ -160,9 +76,7 @@ TEST(ServiceApi, NaturalHostKeepsWhatItHandsOut) {
 }
 
 TEST(ServiceApi, EachFailureHasItsCause) {
-    World w;
-    auto refused = Ssh(true);
-    refused->SetName("Refused");
+    Rig w;
     const struct {
         const char* what;
         std::function<void(cDataClient&)> run;
@@ -170,8 +84,13 @@ TEST(ServiceApi, EachFailureHasItsCause) {
         int result;
     } cases[] = {
         {"stored", [](cDataClient& c) { c.SetItem(Ssh(true).get(), true); }, eFailure::kNone, 1},
-        {"refused", [&](cDataClient& c) { c.SetItem(refused.get(), true); }, eFailure::kRefused,
-         -3},
+        {"refused",
+         [&](cDataClient& c) {
+             w.host.result = -3;
+             c.SetItem(Ssh(true).get(), true);
+             w.host.result = 1;
+         },
+         eFailure::kRefused, -3},
         {"absent", [](cDataClient& c) { c.GetItemRef("/Config/None/Item"); }, eFailure::kNotFound,
          0},
         {"wrong class", [](cDataClient& c) { c.Get<cDBConfigNTP>(kSsh); }, eFailure::kWrongAnswer,
@@ -198,7 +117,7 @@ TEST(ServiceApi, EachFailureHasItsCause) {
 // The client's timeout is never below 30 s, so this waits that long once,
 // for a blocking and a non-blocking request together.
 TEST(ServiceApi, AServerThatDoesNotAnswerTimesOut) {
-    World w;
+    Rig w;
     kora::cDispatchLock stall = w.serverService->LockDispatch();
     std::atomic<int> async{-1};
     w.client->SetItemAsync(Ssh(true), [&](kora::s_int8, eFailure f) { async = int(f); });
@@ -209,7 +128,7 @@ TEST(ServiceApi, AServerThatDoesNotAnswerTimesOut) {
 }
 
 TEST(ServiceApi, WatchReportsFirstSyncChangesDeletionAndReconnects) {
-    World w;
+    Rig w;
     ASSERT_EQ(w.client->SetItem(Ssh(false).get(), true), 1);
     cWatch watch = w.client->Watch<cDBConfigSSH>(
         kSsh, [&](const cDBConfigSSH* before, const cDBConfigSSH* after) {
@@ -223,7 +142,7 @@ TEST(ServiceApi, WatchReportsFirstSyncChangesDeletionAndReconnects) {
 
     w.StopServer();
     ASSERT_TRUE(w.events.WaitFor("close"));
-    w.host.stored[kSsh] = Ssh(false);
+    w.host.items[kSsh] = Ssh(false);
     w.StartServer();
     EXPECT_TRUE(w.events.WaitFor("ssh ->off", 2));  // registered again by itself
 
@@ -241,8 +160,8 @@ TEST(ServiceApi, WatchReportsFirstSyncChangesDeletionAndReconnects) {
 }
 
 TEST(ServiceApi, WatchAllReportsByName) {
-    World w;
-    w.WithHost([](NaturalHost& h) { h.stored["/Log/Units/A"] = Unit("A", 1); });
+    Rig w;
+    w.Locked([&](cDataServer&) { w.host.items["/Log/Units/A"] = Unit("A", 1); });
     cWatch watch = w.client->WatchAll<cDBLogUnit>(
         "/Log/Units/",
         [&](const std::string& name, const cDBLogUnit* before, const cDBLogUnit* after) {
@@ -269,7 +188,7 @@ TEST(ServiceApi, WatchAllReportsByName) {
 
 // From inside a callback, on the delivery thread, where nothing may wait.
 TEST(ServiceApi, NonBlockingItemOperationsAnswerThroughCallbacks) {
-    World w;
+    Rig w;
     ASSERT_EQ(w.client->SetItem(Ssh(false).get(), true), 1);
     cDataClient* c = w.client.get();
     Events& e = w.events;
@@ -289,54 +208,4 @@ TEST(ServiceApi, NonBlockingItemOperationsAnswerThroughCallbacks) {
     EXPECT_TRUE(e.WaitFor("delete 0 refused"));
     EXPECT_EQ(e.Count("set 1 no failure"), 1u);
     EXPECT_EQ(e.Count("get SSHConfig"), 1u);
-}
-
-// The server takes note of a client's arrival and departure and leaves both
-// messages to the host's own sinks: no trace calls them not handled.
-TEST(ServiceApi, ConnectAndCloseAreNotTracedAsUnhandled) {
-    auto unhandled = std::make_shared<std::atomic<int>>(0);
-    kora::cTracepoint::SetHandler([unhandled](const kora::cTraceRecord& record) {
-        if (record.text == "message not handled") ++*unhandled;
-    });
-    {
-        World w;
-        w.client->Stop();
-        EXPECT_TRUE(WaitUntil([&] {
-            kora::cDispatchLock lock = w.serverService->LockDispatch();
-            return w.server->ConnectedChannels().empty();
-        }));
-    }
-    kora::cTracepoint::SetHandler({});
-    EXPECT_EQ(*unhandled, 0);
-}
-
-TEST(ServiceApi, DroppedLogEntriesAreTracedOncePerCause) {
-    World w;
-    ASSERT_EQ(w.client->SetItem(Unit("QUIET", kLogError).get(), true), 1);
-    ASSERT_TRUE(WaitUntil([&] {
-        kora::cDispatchLock lock = w.clientService.LockDispatch();
-        return w.client->GetLogUnits().GetUnits().count("QUIET") == 1;
-    }));
-    auto traced = std::make_shared<std::vector<std::string>>();
-    auto lock = std::make_shared<std::mutex>();
-    kora::cTracepoint::SetHandler([traced, lock](const kora::cTraceRecord& record) {
-        std::lock_guard<std::mutex> g(*lock);
-        if (record.module == "DTCL") traced->push_back(record.text);
-    });
-    for (int twice = 0; twice < 2; ++twice) {
-        w.client->Log("unit-name-too-long", kLogInfo, "t", "x", 1);
-        w.client->Log("A", 9, "t", "x", 1);
-        w.client->Log("A", kLogInfo, std::string(21, 't'), "x", 1);
-        w.client->Log("A", kLogInfo, "t", "x", 2);
-        w.client->Log("QUIET", kLogWarning, "t", "x", 1);
-    }
-    kora::cTracepoint::SetHandler({});
-    const std::string prefix = "DataClient log entry dropped: ";
-    EXPECT_EQ(*traced, (std::vector<std::string>{
-                           prefix + "unit refused (traced once)",
-                           prefix + "level refused (traced once)",
-                           prefix + "type refused (traced once)",
-                           prefix + "outcome refused (traced once)",
-                           prefix + "below its unit's level (traced once)",
-                       }));
 }

@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -21,16 +20,16 @@ namespace {
 // ordinary flag of the in-memory host.
 class ControlHost : public testhost::MemoryHost {
   public:
-    kora::ISerialize* GetFlag(const s_string& name) override {
-        if (name != "ctl:calls") return MemoryHost::GetFlag(name);
+    kora::Ref<kora::ISerialize> GetFlagRef(const s_string& name) override {
+        if (name != "ctl:calls") return MemoryHost::GetFlagRef(name);
         std::string text;
         for (const auto& line : Calls()) text += line + "\n";
-        return kora::New<kora::s_string>(text);
+        return kora::Ref<kora::ISerialize>::Adopt(kora::New<kora::s_string>(text));
     }
 };
 
 // The child's whole life; never returns into the test framework.
-[[noreturn]] void Serve(pid_t parent, int readyFd, int gateFd) {
+[[noreturn]] void Serve(pid_t parent, int gateFd) {
     // Never outlive the test process, even when it is killed.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) ::_exit(3);
@@ -40,6 +39,7 @@ class ControlHost : public testhost::MemoryHost {
         do n = ::read(gateFd, &go, 1);
         while (n < 0 && errno == EINTR);
         if (n != 1) ::_exit(0);  // the test ended without opening the gate
+        ::close(gateFd);
     }
     kora::cService service(kServerName);
     ControlHost host;
@@ -50,14 +50,10 @@ class ControlHost : public testhost::MemoryHost {
     host.Put(tessel::cDBFeatureList());
 
     if (!service.Serve() || !service.Start()) ::_exit(2);
-    const char ready = 1;
-    if (::write(readyFd, &ready, 1) != 1) ::_exit(4);
-    ::close(readyFd);
     for (;;) ::pause();  // until the test kills this process
 }
 
-}  // namespace
-
+// Number of threads of this process (from /proc), 0 when unknown.
 int ThreadCount() {
     DIR* dir = ::opendir("/proc/self/task");
     if (!dir) return 0;
@@ -68,44 +64,32 @@ int ThreadCount() {
     return count;
 }
 
-ServerProcess::ServerProcess(ServerOptions options) {
+}  // namespace
+
+ServerProcess::ServerProcess(bool gated) {
     if (ThreadCount() != 1) {
         m_error = "the test process runs more than one thread; forking is unsafe";
         return;
     }
-    int ready[2];
     int gate[2] = {-1, -1};
-    if (::pipe2(ready, O_CLOEXEC) != 0) {
-        m_error = "pipe failed";
-        return;
-    }
-    if (options.gated && ::pipe2(gate, O_CLOEXEC) != 0) {
-        ::close(ready[0]);
-        ::close(ready[1]);
+    if (gated && ::pipe2(gate, O_CLOEXEC) != 0) {
         m_error = "pipe failed";
         return;
     }
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::close(ready[0]);
         if (gate[1] >= 0) ::close(gate[1]);
-        Serve(parent, ready[1], gate[0]);
+        Serve(parent, gate[0]);
     }
-    ::close(ready[1]);
     if (gate[0] >= 0) ::close(gate[0]);
-    m_ready = ready[0];
     m_gate = gate[1];
-    if (pid < 0) {
-        m_error = "fork failed";
-        return;
-    }
+    if (pid < 0) m_error = "fork failed";
     m_pid = pid;
 }
 
 ServerProcess::~ServerProcess() {
     Kill();
-    if (m_ready >= 0) ::close(m_ready);
     if (m_gate >= 0) ::close(m_gate);
 }
 
@@ -115,20 +99,6 @@ void ServerProcess::Open() {
     if (::write(m_gate, &go, 1) != 1) m_error = "cannot open the gate";
     ::close(m_gate);
     m_gate = -1;
-}
-
-bool ServerProcess::WaitReady(int timeoutMs) {
-    if (m_pid <= 0 || m_ready < 0) return false;
-    pollfd p{m_ready, POLLIN, 0};
-    int n;
-    do n = ::poll(&p, 1, timeoutMs);
-    while (n < 0 && errno == EINTR);
-    char byte = 0;
-    const bool ok = n == 1 && ::read(m_ready, &byte, 1) == 1;
-    ::close(m_ready);
-    m_ready = -1;
-    if (!ok) m_error = "the server child did not start serving";
-    return ok;
 }
 
 void ServerProcess::Kill() {
