@@ -39,9 +39,16 @@ cHost::cHost(kora::cService* service, const cOptions& options)
     : kora::cMessageSink(service, "tesseld-host"),
       m_service(service),
       m_options(options),
-      m_fallbackTimer(service, false, this) {}
+      m_fallbackTimer(service, false, this) {
+    // The device's features come from the options alone: a feature list a
+    // client sends (as an item, a flag or anything else) is read but changes
+    // nothing while the set is kept.
+    cDBFeatureList::KeepFeatures(true);
+    for (const auto& feature : m_options.features) cDBFeatureList::AddFeature(feature);
+}
 
 cHost::~cHost() {
+    cDBFeatureList::KeepFeatures(false);
     m_fallbackTimer.Stop();
     if (m_service) m_service->UnRegisterMessageSink(this);
     if (m_lockFd >= 0) ::close(m_lockFd);
@@ -75,7 +82,6 @@ bool cHost::Open(std::string& error, std::string& firstPassword) {
     if (!m_store.Open(dir + "/config.db", error) ||
         !m_log.Open(dir + "/logbook.db", m_options.maxLogEntries, error))
         return false;
-    ResetFeatures();
     return Seed(error, firstPassword);
 }
 
@@ -143,22 +149,6 @@ bool cHost::Seed(std::string& error, std::string& firstPassword) {
     if (createdUser)
         Note(kLogInfo, std::string("first administrator \"") + kFirstUser + "\" created");
     return true;
-}
-
-void cHost::ResetFeatures() {
-    // Receiving a feature list replaces the process's feature set, whatever
-    // message carried it; a client could so change what this device claims
-    // to have. The set is put back to the configured one by reading a list
-    // written from the options: version, name, directory, count, names.
-    cDBFeatureList list;
-    kora::cSerializeBuffer buffer;
-    list.SerializeVersion(buffer);
-    kora::s_string(list.GetName()).Serialize(buffer);
-    kora::s_string(list.GetDir()).Serialize(buffer);
-    std::set<std::string> features(m_options.features.begin(), m_options.features.end());
-    kora::s_uint32(static_cast<uint32_t>(features.size())).Serialize(buffer);
-    for (const auto& feature : features) kora::s_string(feature).Serialize(buffer);
-    list.Deserialize(buffer);
 }
 
 void cHost::Attach(cDataServer* server) {
@@ -379,7 +369,6 @@ bool cHost::StoreItem(cDBItem& item) {
 kora::Ref<cDBItem> cHost::GetItemRef(const kora::s_string& path) {
     using Reply = kora::Ref<cDBItem>;
     return Guarded<Reply>("reading " + path, Reply(), [&]() -> Reply {
-        if (IsUnder(path, kFeaturesDirectory)) ResetFeatures();
         if (IsDirectoryPath(path)) return Listing(path);
         Reply item = Find(path);
         return item && MayRead(Requester(), *item) ? item : Reply();
@@ -389,7 +378,6 @@ kora::Ref<cDBItem> cHost::GetItemRef(const kora::s_string& path) {
 kora::s_int8 cHost::SetItem(cDBItem* item) {
     if (!item) return 0;
     return Guarded<kora::s_int8>("storing " + item->GetPath(), 0, [&]() -> kora::s_int8 {
-        ResetFeatures();  // the checks below depend on the features
         const std::string path = item->GetPath();
         std::string why;
         if (!PlaceAllowed(*item, why) || !ValuesAccepted(*item, why)) {

@@ -165,9 +165,6 @@ class cHost : public tessel::cDataServerHost, public kora::cMessageSink {
         return failure;
     }
 
-    // Puts the process's feature set back to the configured features.
-    void ResetFeatures();
-
     // ---- the tree ----
     enum class Area { Config, Status, Users, Features };
     static Area AreaOf(const std::string& directory);

@@ -228,7 +228,6 @@ kora::s_int8 cHost::ImportConfig(const kora::s_string& filepath, kora::s_bool us
         }
         ItemList items;
         std::vector<std::string> errors;
-        ResetFeatures();  // some checks depend on the features
         if (!LoadItems(root, items, errors)) {
             Note(kLogWarning, "import of " + filepath + " refused, nothing changed: " +
                                   std::to_string(errors.size()) + " item(s) refused");

@@ -83,9 +83,14 @@ TEST_F(HostTest, StartsSeedTheFactoryConfigurationAndOneAdministrator) {
     options.features = {"ManagedSwitch"};
     Start();
     EXPECT_TRUE(Get(kSsh));
-    // A feature list that arrives in any message replaces the process's set;
-    // the server's own reads put the configured one back.
-    cDBFeatureList::AddFeature("Intruder");
+    // A feature list that arrives in any message leaves the configured set.
+    cDBFeatureList intruder;
+    kora::cSerializeBuffer b;
+    intruder.SerializeVersion(b);
+    for (const char* text : {"FeatureList", "/Features/"}) kora::s_string(text).Serialize(b);
+    kora::s_uint32(1).Serialize(b);
+    kora::s_string("Intruder").Serialize(b);
+    EXPECT_EQ(intruder.Deserialize(b), 1);
     EXPECT_TRUE(dynamic_cast<cDBFeatureList*>(Get("/Features/FeatureList").get()));
     EXPECT_TRUE(cDBFeatureList::HasFeature("ManagedSwitch"));
     EXPECT_FALSE(cDBFeatureList::HasFeature("Intruder"));

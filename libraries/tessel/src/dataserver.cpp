@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "tessel/items_log.h"
+#include "tessel/items_system.h"
 #include "tessel/messages.h"
 #include "tessel/messages_admin.h"
 
@@ -26,11 +27,13 @@ std::string DirectoryOf(const std::string& path) {
 cDataServer::cDataServer(kora::cService* service, IDataServer* protocol)
     : kora::cMessageSink(service, "data-server"), m_dumpTimer(service, false, this) {
     m_protocol = protocol ? protocol : dynamic_cast<IDataServer*>(service);
+    cDBFeatureList::KeepFeatures(true);
     service->RegisterMessageSink(this);
 }
 
 cDataServer::~cDataServer() {
     Service()->UnRegisterMessageSink(this);
+    cDBFeatureList::KeepFeatures(false);
     m_dumpTimer.Stop();
     for (auto& entry : m_registered)
         for (kora::cChannel* c : entry.second) c->Release();

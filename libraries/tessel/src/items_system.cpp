@@ -132,14 +132,22 @@ class FeatureSet {
         std::lock_guard<std::mutex> g(m_lock);
         return m_names;
     }
-    void Replace(std::set<kora::s_string> names) {
+    // False (and nothing changed) while the set is kept.
+    bool Replace(std::set<kora::s_string> names) {
         std::lock_guard<std::mutex> g(m_lock);
+        if (m_kept > 0) return false;
         m_names.swap(names);
+        return true;
+    }
+    void Keep(bool keep) {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_kept += keep ? 1 : (m_kept > 0 ? -1 : 0);
     }
 
   private:
     std::mutex m_lock;
     std::set<kora::s_string> m_names;
+    int m_kept = 0;
 };
 
 FeatureSet& Features() {
@@ -150,6 +158,10 @@ FeatureSet& Features() {
 
 void cDBFeatureList::AddFeature(const std::string& name) {
     Features().Add(name);
+}
+
+void cDBFeatureList::KeepFeatures(bool keep) {
+    Features().Keep(keep);
 }
 
 bool cDBFeatureList::HasFeature(const std::string& name) {
@@ -166,7 +178,7 @@ bool cDBFeatureList::Serialize(kora::cSerializeBuffer& b) const {
 }
 
 // Receiving a feature list replaces the process's set in one step; a list
-// that cannot be read leaves it empty.
+// that cannot be read leaves it empty. A kept set is left as it is either way.
 int cDBFeatureList::Deserialize(kora::cSerializeBuffer& b) {
     std::set<kora::s_string> received;
     if (!ReadFeatures(b, received)) {

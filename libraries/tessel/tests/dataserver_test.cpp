@@ -212,13 +212,22 @@ TEST(DataServer, MissingOrWrongPayloadsAreRefusedUnread) {
         }
     }
     EXPECT_TRUE(rig.host.Calls().empty());
-    // A feature list under a name nobody handles, or in place of another class.
-    for (const char* name : {"DB::NOSUCHREQ", kMsgGetItemReq}) {
-        kora::cMsg stray(name);
-        stray.AssignObject(kora::New<InjectingList>());
-        ASSERT_TRUE(rig.probe().Send(stray));
+    // A feature list under a name nobody handles, in place of another class,
+    // as an item to store or a flag's value: the server's features stay its own.
+    auto* flag = kora::New<ccDBSetFlagReq>();
+    flag->Name = "f";
+    flag->SetSObject(kora::Ref<InjectingList>::Adopt(kora::New<InjectingList>()).get());
+    const std::pair<const char*, kora::ISerialize*> strays[] = {
+        {"DB::NOSUCHREQ", kora::New<InjectingList>()},
+        {kMsgGetItemReq, kora::New<InjectingList>()},
+        {kMsgSetItem, kora::New<InjectingList>()},
+        {kMsgSetFlagReq, flag}};
+    for (const auto& stray : strays) {
+        kora::cMsg msg(stray.first);
+        msg.AssignObject(stray.second);
+        ASSERT_TRUE(rig.probe().Send(msg));
     }
-    EXPECT_EQ(rig.Result(kMsgRestoreReq, nullptr, kMsgRestoreResp), 1);  // after the two
+    EXPECT_EQ(rig.Result(kMsgRestoreReq, nullptr, kMsgRestoreResp), 1);  // after the others
     EXPECT_FALSE(cDBFeatureList::HasFeature("Injected"));
 }
 

@@ -26,6 +26,9 @@ namespace tessel {
 class TESSEL_API cDataServer : public kora::IGarbageCollectable, public kora::cMessageSink {
   public:
     // With a null host, the service itself is used when it implements IDataServer.
+    // While the server lives it keeps the process's feature set
+    // (cDBFeatureList::KeepFeatures): a feature list a client sends cannot
+    // change what the device claims to have.
     cDataServer(kora::cService* service, IDataServer* protocol);
     ~cDataServer() override;
     cDataServer(const cDataServer&) = delete;

@@ -132,6 +132,12 @@ class TESSEL_API cDBFeatureList : public cDBItemOf<cDBFeatureList> {
 
     static void AddFeature(const std::string& name);
     static bool HasFeature(const std::string& name);
+    // Counted: while anyone keeps the set (each cDataServer does, for its
+    // life), a received feature list is read and checked but leaves the set
+    // alone. A data server's features are the device's, from its own
+    // configuration; a peer sending one as an item or a flag must not change
+    // them. AddFeature still adds.
+    static void KeepFeatures(bool keep);
 
     using cDBItem::Deserialize;
     using cDBItem::Serialize;
@@ -140,7 +146,7 @@ class TESSEL_API cDBFeatureList : public cDBItemOf<cDBFeatureList> {
     // Writes the process's whole feature set.
     bool Serialize(kora::cSerializeBuffer& buffer) const override;
     // Empties the process's set, then fills it from the buffer; a refused
-    // version or a damaged buffer leaves it empty.
+    // version or a damaged buffer leaves it empty. A kept set stays as it is.
     int Deserialize(kora::cSerializeBuffer& buffer) override;
     std::string ToString(const std::string&) const override { return "cDBFeatureList"; }
     // "Data" holds one true member per feature and is left out when there is none.
