@@ -83,6 +83,8 @@ TEST_F(HostTest, StartsSeedTheFactoryConfigurationAndOneAdministrator) {
     options.features = {"ManagedSwitch"};
     Start();
     EXPECT_TRUE(Get(kSsh));
+    // A singleton without a directory of its own lies where its collection looks.
+    EXPECT_TRUE(Get(std::string(ItemHome("NTPConfigObject")) + "NTPConfig"));
     // A feature list that arrives in any message leaves the configured set.
     cDBFeatureList intruder;
     kora::cSerializeBuffer b;
