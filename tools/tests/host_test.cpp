@@ -17,6 +17,7 @@ using namespace toolstest;
 namespace {
 
 const char* const kSsh = "/Config/System/DeviceManagement/SSH/SSHConfig";
+using Ints = std::vector<int>;
 
 class HostTest : public ::testing::Test {
   protected:
@@ -25,9 +26,11 @@ class HostTest : public ::testing::Test {
         options.factoryFile = TESSELD_FACTORY;
         options.echoWarnings = false;
     }
-    ~HostTest() override { Stop(); }
 
+    // (Re)starts the host on the state directory.
     void Start() {
+        server.reset();
+        host.reset();
         host.reset(new tesseld::cHost(&service, options));
         std::string error;
         password.clear();
@@ -35,18 +38,11 @@ class HostTest : public ::testing::Test {
         server.reset(new cDataServer(&service, host.get()));
         host->Attach(server.get());
     }
-    void Stop() {
-        server.reset();
-        host.reset();
-    }
-    void Restart() {
-        Stop();
-        Start();
-    }
 
-    // Path and hash of every stored configuration item.
+    // Path and hash of every stored configuration item, and whether an import is pending.
     std::map<std::string, std::string> Config() {
-        std::map<std::string, std::string> state;
+        std::map<std::string, std::string> state = {
+            {"pending", host->FallbackPending() ? "1" : ""}};
         for (auto& item : host->Store().AllItems()) state[item->GetPath()] = item->ToHash();
         return state;
     }
@@ -55,7 +51,9 @@ class HostTest : public ::testing::Test {
     kora::Ref<cDBItem> Ssh(bool enabled) {
         return Edited(*Get(kSsh), [&](Json::Value& d) { d["Enabled"] = enabled; });
     }
-    bool SshEnabled() { return ItemDocument(*Get(kSsh), false)["Data"]["Enabled"].asBool(); }
+    bool SshEnabled() { return Doc(Get(kSsh))["Data"]["Enabled"].asBool(); }
+    // Whether an import waits for confirmation, and whether SSH is enabled.
+    Ints PendingSsh() { return {host->FallbackPending(), SshEnabled()}; }
     // Texts of the server's own log book entries.
     std::string Notes() {
         std::string all;
@@ -82,9 +80,8 @@ class HostTest : public ::testing::Test {
 TEST_F(HostTest, StartsSeedTheFactoryConfigurationAndOneAdministrator) {
     options.features = {"ManagedSwitch"};
     Start();
-    EXPECT_TRUE(Get(kSsh));
     // A singleton without a directory of its own lies where its collection looks.
-    EXPECT_TRUE(Get(std::string(ItemHome("NTPConfigObject")) + "NTPConfig"));
+    EXPECT_TRUE(Get(kSsh) && Get(std::string(ItemHome("NTPConfigObject")) + "NTPConfig"));
     // A feature list that arrives in any message leaves the configured set.
     cDBFeatureList intruder;
     kora::cSerializeBuffer b;
@@ -96,39 +93,33 @@ TEST_F(HostTest, StartsSeedTheFactoryConfigurationAndOneAdministrator) {
     EXPECT_TRUE(dynamic_cast<cDBFeatureList*>(Get("/Features/FeatureList").get()));
     EXPECT_TRUE(cDBFeatureList::HasFeature("ManagedSwitch"));
     EXPECT_FALSE(cDBFeatureList::HasFeature("Intruder"));
-    ASSERT_FALSE(password.empty());
     kora::s_uint8 level = 0;
     EXPECT_TRUE(host->AuthenticateUser(tesseld::kFirstUser, password, level));
     EXPECT_EQ(level, tesseld::kAdminLevel);
-    std::string why;
+    std::string why, error, secondPassword;
     EXPECT_TRUE(tesseld::PasswordAcceptable(password, 16, 3, why)) << password << ": " << why;
     for (const char* file : {"config.db", "config.db-wal", "logbook.db", "logbook.db-wal"})
         EXPECT_EQ(ReadFile(dir / "state/" + file).find(password), std::string::npos) << file;
     tesseld::cHost second(&service, options);
-    std::string error, secondPassword;
     EXPECT_FALSE(second.Open(error, secondPassword)) << "one server per state directory";
 
-    Json::Value factory = NewDocumentFile("configuration", "");
-    factory["Items"].append(ItemDocument(*MakeItem("LogUnitObject", "/Log/Units/", "vpn"), false));
-    factory["Items"].append(ItemDocument(*Ssh(false), false));
-    ASSERT_TRUE(WriteFile(dir / "factory.json", tessel::StyledJson(factory)));
+    ASSERT_TRUE(WriteDocumentFile(dir / "factory.json", {Doc(LogUnit("vpn")), Doc(Ssh(false))}));
     options.factoryFile = dir / "factory.json";
     ASSERT_EQ(host->SetItem(Ssh(true).get()), 1);
-    Restart();
+    Start();
     EXPECT_TRUE(password.empty()) << "a second start creates no user";
-    EXPECT_TRUE(SshEnabled());
-    EXPECT_TRUE(Get("/Log/Units/vpn"));
+    EXPECT_TRUE(SshEnabled() && Get("/Log/Units/vpn"));
     ASSERT_EQ(host->DeleteItem("/Log/Units/vpn"), 1);
-    Restart();
+    Start();
     EXPECT_FALSE(Get("/Log/Units/vpn")) << "the same factory file again adds nothing";
 }
 
 TEST_F(HostTest, SetItemKeepsToBoundsAndChecks) {
     Start();
-    options.maxItems = Config().size() + 1;
-    Restart();
+    options.maxItems = host->Store().AllItems().size() + 1;
+    Start();
     auto unit = [](const char* name, const std::string& dir = "/Log/Units/") {
-        auto item = MakeItem("LogUnitObject", "/Log/Units/", name);
+        auto item = LogUnit(name);
         item->SetDir(dir);
         return item;
     };
@@ -160,20 +151,19 @@ TEST_F(HostTest, SetItemKeepsToBoundsAndChecks) {
         EXPECT_EQ(added, c.result == 1 && c.item->GetDir() == "/Log/Units/") << c.what;
     }
     EXPECT_TRUE(Get("/Status/Network/link"));
-    Restart();
+    Start();
     EXPECT_FALSE(Get("/Status/Network/link")) << "status lives in memory only";
 }
 
 TEST_F(HostTest, ImportIsAllOrNothing) {
     Start();
-    Json::Value root = ReadDocumentFile(ExportFile("good.json"));
-    // The export with one valid change, so that any success would show, and
+    // An export with one valid change, so that any success would show, and
     // one more document, edited per case.
-    Json::Value ssh = ItemDocument(*Ssh(true), false);
-    for (auto& document : root["Items"])
-        if (document["Name"] == ssh["Name"] && document["Directory"] == ssh["Directory"])
-            document = ssh;
-    const Json::Value unit = ItemDocument(*MakeItem("LogUnitObject", "/Log/Units/", "u"), false);
+    const Json::Value ssh = Doc(Ssh(true));
+    ASSERT_EQ(host->SetItem(Ssh(true).get()), 1);
+    const Json::Value root = ReadDocumentFile(ExportFile("good.json"));
+    ASSERT_EQ(host->SetItem(Ssh(false).get()), 1);
+    const Json::Value unit = Doc(LogUnit("u"));
     auto with = [&](const std::function<void(Json::Value&)>& change) {
         Json::Value copy = root, added = unit;
         change(added);
@@ -185,15 +175,13 @@ TEST_F(HostTest, ImportIsAllOrNothing) {
         std::string text;
         const char* noted;  // part of the server's log entry
     } cases[] = {
-        {"one refused value", with([](Json::Value& u) { u["Data"]["Level"] = 9; }),
+        {"one refused value", with([](auto& u) { u["Data"]["Level"] = 9; }),
          "/Log/Units/u: refused Level"},
-        {"an unknown type", with([](Json::Value& u) { u["Type"] = "NoSuchObject"; }),
-         "unknown type"},
-        {"a status item", with([](Json::Value& u) { u["Directory"] = "/Status/"; }),
+        {"an unknown type", with([](auto& u) { u["Type"] = "NoSuchObject"; }), "unknown type"},
+        {"a status item", with([](auto& u) { u["Directory"] = "/Status/"; }),
          "not part of the configuration"},
-        {"a path given twice", with([&](Json::Value& u) { u = ssh; }), "given twice"},
-        {"a member missing", with([](Json::Value& u) { u["Data"].removeMember("Level"); }),
-         "missing"},
+        {"a path given twice", with([&](auto& u) { u = ssh; }), "given twice"},
+        {"a member missing", with([](auto& u) { u["Data"].removeMember("Level"); }), "missing"},
         {"no items", "{\"Content\": \"configuration\", \"Items\": []}", "no configuration items"},
         {"not a document file", "[1, 2", "not a JSON object"},
         {"too large", std::string(options.maxImportBytes + 1, ' '), "larger than"},
@@ -205,17 +193,15 @@ TEST_F(HostTest, ImportIsAllOrNothing) {
         for (bool fallback : {false, true}) {
             EXPECT_EQ(host->ImportConfig(file, fallback), 0) << c.what;
             EXPECT_EQ(Config(), before) << c.what;
-            EXPECT_FALSE(host->FallbackPending()) << c.what;
         }
         EXPECT_NE(Notes().find(c.noted), std::string::npos) << c.what << "\n" << Notes();
     }
     EXPECT_EQ(host->ImportConfig("relative.json", false), 0);
 
     // Unchanged, the document goes in with the rest; an export reads back the same.
-    ASSERT_TRUE(WriteFile(file, with([](Json::Value&) {})));
+    ASSERT_TRUE(WriteFile(file, with([](auto&) {})));
     ASSERT_EQ(host->ImportConfig(file, false), 1);
-    EXPECT_TRUE(SshEnabled());
-    EXPECT_TRUE(Get("/Log/Units/u"));
+    EXPECT_TRUE(SshEnabled() && Get("/Log/Units/u"));
     const auto imported = Config();
     ASSERT_EQ(host->ImportConfig(ExportFile("again.json"), false), 1);
     EXPECT_EQ(Config(), imported);
@@ -224,9 +210,8 @@ TEST_F(HostTest, ImportIsAllOrNothing) {
 TEST_F(HostTest, FallbackRestorePointAndFactoryReset) {
     Start();
     const auto factory = Config();
-    EXPECT_EQ(host->Restore(), 0) << "no restore point yet";
-    EXPECT_EQ(host->ConfirmConfig(), 0) << "nothing to confirm";
-    EXPECT_EQ(host->FallbackConfig(), 0) << "nothing to fall back to";
+    // No restore point yet, nothing to confirm, nothing to fall back to.
+    EXPECT_EQ(Ints({host->Restore(), host->ConfirmConfig(), host->FallbackConfig()}), Ints(3, 0));
     ASSERT_EQ(host->SetItem(Ssh(true).get()), 1);
     const std::string enabled = ExportFile("enabled.json");
     ASSERT_EQ(host->SetItem(Ssh(false).get()), 1);
@@ -234,26 +219,24 @@ TEST_F(HostTest, FallbackRestorePointAndFactoryReset) {
     const auto disabled = Config();
 
     ASSERT_EQ(host->ImportConfig(enabled, true), 1);
-    EXPECT_TRUE(host->FallbackPending());
-    EXPECT_TRUE(SshEnabled());
+    EXPECT_EQ(PendingSsh(), Ints({1, 1}));
     EXPECT_EQ(host->ImportConfig(enabled, true), 0) << "one pending import at a time";
     EXPECT_EQ(host->Restore(), 0) << "no restore while an import is pending";
     ASSERT_EQ(host->FallbackConfig(), 1);
     EXPECT_EQ(Config(), disabled);
-    EXPECT_FALSE(host->FallbackPending());
 
     // Confirmed, the import stays across a restart; so does the restore point.
     ASSERT_EQ(host->ImportConfig(enabled, true), 1);
     ASSERT_EQ(host->ConfirmConfig(), 1);
-    Restart();
-    EXPECT_FALSE(host->FallbackPending());
-    EXPECT_TRUE(SshEnabled());
+    Start();
+    EXPECT_EQ(PendingSsh(), Ints({0, 1}));
     ASSERT_EQ(host->Restore(), 1);
     EXPECT_EQ(Config(), disabled);
 
     // Pending across a restart whose time ran out meanwhile: falls back at once.
     ASSERT_EQ(host->ImportConfig(enabled, true), 1);
-    Stop();
+    server.reset();
+    host.reset();
     {
         tesseld::cStore store;
         std::string error;
@@ -261,16 +244,13 @@ TEST_F(HostTest, FallbackRestorePointAndFactoryReset) {
         ASSERT_TRUE(store.SetMeta(tesseld::kFallbackDeadline, "1"));
     }
     Start();
-    EXPECT_FALSE(host->FallbackPending());
     EXPECT_EQ(Config(), disabled);
 
     // Still pending after a restart within the time; a factory reset ends it.
     ASSERT_EQ(host->ImportConfig(enabled, true), 1);
-    Restart();
-    EXPECT_TRUE(host->FallbackPending());
-    EXPECT_TRUE(SshEnabled());
+    Start();
+    EXPECT_EQ(PendingSsh(), Ints({1, 1}));
     ASSERT_EQ(host->FactoryReset(), 1);
-    EXPECT_FALSE(host->FallbackPending());
     EXPECT_EQ(Config(), factory);
 }
 
@@ -278,22 +258,15 @@ TEST_F(HostTest, FallbackRestorePointAndFactoryReset) {
 TEST_F(HostTest, ItemsAreCopiedRenamedAndDeleted) {
     Start();
     const std::string dir = "/Log/Units/";
-    ASSERT_EQ(host->SetItem(MakeItem("LogUnitObject", dir, "a").get()), 1);
+    ASSERT_EQ(host->SetItem(LogUnit("a").get()), 1);
     std::set<kora::s_string> changed;
-    const struct {
-        const char* what;
-        std::function<int()> call;
-        int result;
-    } cases[] = {
-        {"copy", [&] { return host->DuplicateItem(dir, "a", "b"); }, 1},
-        {"copy onto an existing item", [&] { return host->DuplicateItem(dir, "a", "b"); }, 0},
-        {"copy of a missing item", [&] { return host->DuplicateItem(dir, "zz", "c"); }, 0},
-        {"rename to an invalid name", [&] { return host->RenameItem(dir, "a", "", changed); }, 0},
-        {"rename", [&] { return host->RenameItem(dir, "a", "c", changed); }, 1},
-        {"delete a user as an item", [&] { return host->DeleteItem("/Users/admin"); }, 0},
-        {"delete a directory", [&] { return host->DeleteItem(dir); }, 0},
-    };
-    for (const auto& c : cases) EXPECT_EQ(c.call(), c.result) << c.what;
+    // Copy, again onto the copy, of a missing item; rename to an invalid name, rename;
+    // delete a user as an item, delete a directory.
+    EXPECT_EQ(Ints({host->DuplicateItem(dir, "a", "b"), host->DuplicateItem(dir, "a", "b"),
+                    host->DuplicateItem(dir, "zz", "c"), host->RenameItem(dir, "a", "", changed),
+                    host->RenameItem(dir, "a", "c", changed), host->DeleteItem("/Users/admin"),
+                    host->DeleteItem(dir)}),
+              Ints({1, 0, 0, 0, 1, 0, 0}));
     EXPECT_FALSE(Get(dir + "a"));
     EXPECT_EQ(Get(dir + "c")->GetName(), "c");
     EXPECT_EQ(host->ExportConfig(options.stateDir + "/config.db"), 0) << "not over the store";
@@ -308,19 +281,16 @@ TEST_F(HostTest, UsersAndPasswords) {
         unsigned level, complexity, minLength;
         int result;
     } cases[] = {
-        {"alice", "alice-pw-1", 1, 0, 0, 1},     {"alice", "alice-pw-1", 1, 0, 0, 0},  // exists
-        {"bob", "x7q!-ab", 1, 0, 0, 0},           // below the server's minimum
-        {"bob", "longer-but", 1, 0, 12, 0},       // below the user's own minimum
-        {"bob", "abcdefgh", 1, 1, 0, 0},          // complexity 1 wants a digit
-        {"bob", "abcdefg1", 1, 2, 0, 0},          // complexity 2 wants both cases
-        {"bob", "Abcdefg1", 1, 3, 0, 0},          // complexity 3 wants a symbol
-        {"bob", "Abcdef-1", 1, 3, 0, 1},          //
-        {"erin", "Abcdefg1", 1, 1, 0, 1},         //
-        {"fred", "Abcdefg1", 1, 2, 0, 1},         //
-        {"carol", "carol-pw-1", 4, 0, 0, 0},      // no such access level
-        {"-carol", "carol-pw-1", 1, 0, 0, 0},     // not a user name
-        {"carol/x", "carol-pw-1", 1, 0, 0, 0},    //
-        {"dave", "dave\x01pw-long", 1, 0, 0, 0},  // control character
+        // The second exists; bob's first two are below the server's and below his own minimum;
+        // complexity 1 wants a digit, 2 both cases, 3 a symbol; carol's level does not exist,
+        // the next two are not user names, dave's password holds a control character.
+        {"alice", "alice-pw-1", 1, 0, 0, 1},   {"alice", "alice-pw-1", 1, 0, 0, 0},
+        {"bob", "x7q!-ab", 1, 0, 0, 0},        {"bob", "longer-but", 1, 0, 12, 0},
+        {"bob", "abcdefgh", 1, 1, 0, 0},       {"bob", "abcdefg1", 1, 2, 0, 0},
+        {"bob", "Abcdefg1", 1, 3, 0, 0},       {"bob", "Abcdef-1", 1, 3, 0, 1},
+        {"erin", "Abcdefg1", 1, 1, 0, 1},      {"fred", "Abcdefg1", 1, 2, 0, 1},
+        {"carol", "carol-pw-1", 4, 0, 0, 0},   {"-carol", "carol-pw-1", 1, 0, 0, 0},
+        {"carol/x", "carol-pw-1", 1, 0, 0, 0}, {"dave", "dave\x01pw-long", 1, 0, 0, 0},
     };
     for (const auto& c : cases)
         EXPECT_EQ(host->AddUser(c.name, c.password, c.level, c.complexity, c.minLength), c.result)
@@ -342,13 +312,11 @@ TEST_F(HostTest, UsersAndPasswords) {
     EXPECT_TRUE(host->AuthenticateUser("alice", "alice-pw-2", level));
 
     // The last administrator stays: not deleted, not demoted.
-    EXPECT_EQ(host->DeleteUser(tesseld::kFirstUser), 0);
     auto demoted = Edited(*Get("/Users/admin"), [](Json::Value& d) { d["AccessLevel"] = 1; });
-    EXPECT_EQ(host->SetItem(demoted.get()), 0);
-    ASSERT_EQ(host->AddUser("root2", "second-admin-1", 3, 0, 0), 1);
-    EXPECT_EQ(host->SetItem(demoted.get()), 1);
-    EXPECT_EQ(host->DeleteUser(tesseld::kFirstUser), 1);
-    EXPECT_EQ(host->DeleteUser("root2"), 0);
+    EXPECT_EQ(Ints({host->DeleteUser(tesseld::kFirstUser), host->SetItem(demoted.get()),
+                    host->AddUser("root2", "second-admin-1", 3, 0, 0), host->SetItem(demoted.get()),
+                    host->DeleteUser(tesseld::kFirstUser), host->DeleteUser("root2")}),
+              Ints({0, 0, 1, 1, 1, 0}));
 
     // No password reached the log book.
     for (const auto& c : cases) EXPECT_EQ(Notes().find(c.password), std::string::npos);
@@ -358,20 +326,18 @@ TEST_F(HostTest, FlagsAreBounded) {
     options.maxFlags = 2;
     options.maxFlagBytes = 100;
     Start();
-    auto text = [](const std::string& s) {
-        return kora::Ref<kora::ISerialize>::Adopt(kora::New<kora::s_string>(s));
+    auto set = [&](const char* name, const std::string& text) {
+        auto value = kora::Ref<kora::ISerialize>::Adopt(kora::New<kora::s_string>(text));
+        return host->SetFlag(name, text.empty() ? nullptr : value.get());
     };
-    EXPECT_EQ(host->SetFlag("one", text("1").get()), 1);
-    EXPECT_EQ(host->SetFlag("empty", nullptr), 1);
-    EXPECT_EQ(host->SetFlag("three", text("3").get()), 0) << "beyond the count";
-    EXPECT_EQ(host->SetFlag("one", text(std::string(200, 'x')).get()), 0) << "beyond the size";
-    EXPECT_EQ(host->SetFlag("bad name", text("x").get()), 0);
-    auto one = host->GetFlagRef("one");
-    ASSERT_TRUE(one);
-    EXPECT_EQ(one->ToString(""), "1");
+    // The third beyond the count, the fourth beyond the size.
+    EXPECT_EQ(Ints({set("one", "1"), set("empty", ""), set("three", "3"),
+                    set("one", std::string(200, 'x')), set("bad name", "x")}),
+              Ints({1, 1, 0, 0, 0}));
+    ASSERT_TRUE(host->GetFlagRef("one"));
+    EXPECT_EQ(host->GetFlagRef("one")->ToString(""), "1");
     EXPECT_FALSE(host->GetFlagRef("empty"));
-    EXPECT_EQ(host->DeleteFlag("one"), 1);
-    EXPECT_EQ(host->DeleteFlag("one"), 0);
+    EXPECT_EQ(Ints({host->DeleteFlag("one"), host->DeleteFlag("one")}), Ints({1, 0}));
     ASSERT_EQ(host->ExportFlags(dir / "flags.json"), 1);
     Json::Value flags;
     ASSERT_TRUE(ParseJson(ReadFile(dir / "flags.json"), flags));
@@ -382,7 +348,7 @@ TEST_F(HostTest, FlagsAreBounded) {
 TEST_F(HostTest, LogBookKeepsEachUnitsDepthAndLevel) {
     options.maxLogEntries = 40;
     Start();
-    auto unit = MakeItem("LogUnitObject", "/Log/Units/", "vpn", [](Json::Value& d) {
+    auto unit = LogUnit("vpn", [](Json::Value& d) {
         d["Depth"] = 3;
         d["Level"] = kLogWarning;
     });
@@ -450,10 +416,8 @@ TEST(Documents, PathsAreChecked) {
         {"Config/SSH/SSHConfig", false},  {"/Config//SSHConfig", false},
         {"/Config/SSH/", false},          {"/Config/SSH/a\\b", false},
         {"/Config/SSH/tab\there", false}, {"/Config/SSH/" + name31, false}};
-    for (const auto& c : cases) {
-        std::string dir, name;
-        EXPECT_EQ(SplitItemPath(c.first, dir, name), c.second) << c.first;
-    }
+    std::string dir, name;
+    for (const auto& c : cases) EXPECT_EQ(SplitItemPath(c.first, dir, name), c.second) << c.first;
 }
 
 }  // namespace

@@ -7,8 +7,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "documents.h"
 #include "tessel/jsonfactory.h"
@@ -19,28 +20,23 @@ namespace toolstest {
 struct TempDir {
     TempDir() {
         char pattern[] = "/tmp/tessel-tools-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        path = made ? made : "";
+        path = ::mkdtemp(pattern) ? pattern : "";
     }
     ~TempDir() {
         std::error_code ec;
-        if (!path.empty()) std::filesystem::remove_all(path, ec);
+        std::filesystem::remove_all(path, ec);
     }
     std::string operator/(const std::string& name) const { return path + "/" + name; }
     std::string path;
 };
 
 inline bool WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    return bool(out);
+    return bool(std::ofstream(path, std::ios::binary) << text);
 }
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // The document file at `path`, parsed; a failure is reported to the test.
@@ -60,6 +56,11 @@ inline kora::Ref<tessel::cDBItem> Edited(tessel::cDBItem& item,
     return tessel::tools::LoadDocument(document).item;
 }
 
+// The item's document, secrets shown.
+inline Json::Value Doc(const kora::Ref<tessel::cDBItem>& item) {
+    return tessel::tools::ItemDocument(*item, false);
+}
+
 // A default item of the JSON type, named and placed, then Edited.
 inline kora::Ref<tessel::cDBItem> MakeItem(
     const std::string& type, const std::string& dir, const std::string& name,
@@ -69,6 +70,19 @@ inline kora::Ref<tessel::cDBItem> MakeItem(
     item->SetDir(dir);
     item->SetName(name);
     return Edited(*item, edit);
+}
+
+// A log unit named `name`, then Edited.
+inline kora::Ref<tessel::cDBItem> LogUnit(const std::string& name,
+                                          const std::function<void(Json::Value&)>& edit = nullptr) {
+    return MakeItem("LogUnitObject", "/Log/Units/", name, edit);
+}
+
+// Writes a configuration document file holding `items`.
+inline bool WriteDocumentFile(const std::string& path, const std::vector<Json::Value>& items) {
+    Json::Value file = tessel::tools::NewDocumentFile("configuration", "");
+    for (const auto& item : items) file["Items"].append(item);
+    return WriteFile(path, tessel::StyledJson(file));
 }
 
 }  // namespace toolstest
