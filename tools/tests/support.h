@@ -26,6 +26,7 @@ struct TempDir {
         std::error_code ec;
         std::filesystem::remove_all(path, ec);
     }
+    TempDir(const TempDir&) = delete;
     std::string operator/(const std::string& name) const { return path + "/" + name; }
     std::string path;
 };
