@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <tuple>
 
 #include "passwords.h"
 #include "support.h"
@@ -130,11 +131,7 @@ TEST_F(HostTest, SetItemKeepsToBoundsAndChecks) {
     for (size_t i = 0; i + 1 < bytes.size(); ++i)
         if (bytes[i] == 0xe1 && bytes[i + 1] == 0x10) bytes[i] = bytes[i + 1] = 0xff;
     const std::string tooLong = "/C/" + std::string(kMaxDirectoryLength, 'd') + "/";
-    const struct {
-        const char* what;
-        kora::Ref<cDBItem> item;
-        int result;
-    } cases[] = {
+    const std::tuple<const char*, kora::Ref<cDBItem>, int> cases[] = {
         {"a value its class refuses", ItemFromBytes(bytes), 0},
         {"a directory too long", unit("x", tooLong), 0},
         {"the feature list's directory", unit("x", "/Features/"), 0},
@@ -144,11 +141,11 @@ TEST_F(HostTest, SetItemKeepsToBoundsAndChecks) {
         {"beyond the item bound", unit("b"), 0},
         {"a status item, beyond the item bound", unit("link", "/Status/Network/"), 1},
     };
-    for (const auto& c : cases) {
+    for (const auto& [what, item, result] : cases) {
         const auto before = Config();
-        EXPECT_EQ(host->SetItem(c.item.get()), c.result) << c.what;
-        const bool added = Config().count(c.item->GetPath()) && !before.count(c.item->GetPath());
-        EXPECT_EQ(added, c.result == 1 && c.item->GetDir() == "/Log/Units/") << c.what;
+        EXPECT_EQ(host->SetItem(item.get()), result) << what;
+        const bool added = Config().count(item->GetPath()) && !before.count(item->GetPath());
+        EXPECT_EQ(added, result == 1 && item->GetDir() == "/Log/Units/") << what;
     }
     EXPECT_TRUE(Get("/Status/Network/link"));
     Start();
@@ -170,16 +167,11 @@ TEST_F(HostTest, ImportIsAllOrNothing) {
         copy["Items"].append(added);
         return tessel::StyledJson(copy);
     };
-    const struct {
-        const char* what;
-        std::string text;
-        const char* noted;  // part of the server's log entry
-    } cases[] = {
-        {"one refused value", with([](auto& u) { u["Data"]["Level"] = 9; }),
-         "/Log/Units/u: refused Level"},
+    // What is wrong, the file's text, part of the server's log entry.
+    const std::tuple<const char*, std::string, const char*> cases[] = {
+        {"one refused value", with([](auto& u) { u["Data"]["Level"] = 9; }), "u: refused Level"},
         {"an unknown type", with([](auto& u) { u["Type"] = "NoSuchObject"; }), "unknown type"},
-        {"a status item", with([](auto& u) { u["Directory"] = "/Status/"; }),
-         "not part of the configuration"},
+        {"a status item", with([](auto& u) { u["Directory"] = "/Status/"; }), "not part of the"},
         {"a path given twice", with([&](auto& u) { u = ssh; }), "given twice"},
         {"a member missing", with([](auto& u) { u["Data"].removeMember("Level"); }), "missing"},
         {"no items", "{\"Content\": \"configuration\", \"Items\": []}", "no configuration items"},
@@ -188,13 +180,13 @@ TEST_F(HostTest, ImportIsAllOrNothing) {
     };
     const auto before = Config();
     const std::string file = dir / "import.json";
-    for (const auto& c : cases) {
-        ASSERT_TRUE(WriteFile(file, c.text));
+    for (const auto& [what, text, noted] : cases) {
+        ASSERT_TRUE(WriteFile(file, text));
         for (bool fallback : {false, true}) {
-            EXPECT_EQ(host->ImportConfig(file, fallback), 0) << c.what;
-            EXPECT_EQ(Config(), before) << c.what;
+            EXPECT_EQ(host->ImportConfig(file, fallback), 0) << what;
+            EXPECT_EQ(Config(), before) << what;
         }
-        EXPECT_NE(Notes().find(c.noted), std::string::npos) << c.what << "\n" << Notes();
+        EXPECT_NE(Notes().find(noted), std::string::npos) << what << "\n" << Notes();
     }
     EXPECT_EQ(host->ImportConfig("relative.json", false), 0);
 
@@ -275,12 +267,8 @@ TEST_F(HostTest, ItemsAreCopiedRenamedAndDeleted) {
 TEST_F(HostTest, UsersAndPasswords) {
     options.minPasswordLength = 8;
     Start();
-    const struct {
-        const char* name;
-        const char* password;
-        unsigned level, complexity, minLength;
-        int result;
-    } cases[] = {
+    // Name, password, access level, complexity, minimum length, result.
+    const std::tuple<const char*, const char*, unsigned, unsigned, unsigned, int> cases[] = {
         // The second exists; bob's first two are below the server's and below his own minimum;
         // complexity 1 wants a digit, 2 both cases, 3 a symbol; carol's level does not exist,
         // the next two are not user names, dave's password holds a control character.
@@ -292,9 +280,8 @@ TEST_F(HostTest, UsersAndPasswords) {
         {"carol", "carol-pw-1", 4, 0, 0, 0},   {"-carol", "carol-pw-1", 1, 0, 0, 0},
         {"carol/x", "carol-pw-1", 1, 0, 0, 0}, {"dave", "dave\x01pw-long", 1, 0, 0, 0},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(host->AddUser(c.name, c.password, c.level, c.complexity, c.minLength), c.result)
-            << c.name << " / " << c.password;
+    for (const auto& [name, pw, level, complexity, minLength, result] : cases)
+        EXPECT_EQ(host->AddUser(name, pw, level, complexity, minLength), result) << name << pw;
 
     tesseld::cStore::cUser erin, fred;
     ASSERT_TRUE(host->Store().GetUser("erin", erin) && host->Store().GetUser("fred", fred));
@@ -319,7 +306,7 @@ TEST_F(HostTest, UsersAndPasswords) {
               Ints({0, 0, 1, 1, 1, 0}));
 
     // No password reached the log book.
-    for (const auto& c : cases) EXPECT_EQ(Notes().find(c.password), std::string::npos);
+    for (const auto& c : cases) EXPECT_EQ(Notes().find(std::get<1>(c)), std::string::npos);
 }
 
 TEST_F(HostTest, FlagsAreBounded) {

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <map>
 #include <regex>
 #include <thread>
 
@@ -237,7 +236,7 @@ TEST_F(ToolsE2E, AnsweredWritesSurviveSigkill) {
     EXPECT_EQ(server->out.find("password"), std::string::npos) << server->out;
     ASSERT_EQ(Ctl({"config", "export", dir / "export.json"}).code, 0);
     const Json::Value root = ReadDocumentFile(dir / "export.json");
-    std::map<std::string, Json::Value> depths;
+    Json::Value depths;
     for (const auto& item : root["Items"]) depths[item["Name"].asString()] = item["Data"]["Depth"];
     for (int i = 0; i < answered; ++i)
         ASSERT_TRUE(depths["w" + std::to_string(i)] == i) << "w" << i << " answered 1, gone";
@@ -279,10 +278,8 @@ TEST_F(ToolsE2E, SnapshotFollowsTheClientsDump) {
     Start();
     LibClient lib;
     ASSERT_TRUE(Eventually([&] { return lib.connected.load(); }));
-    lib.onDump = [&] {
-        auto status = MakeItem("LogUnitObject", "/Status/Test/", "Dumped");
-        lib.client->SetItem(status.get(), true);
-    };
+    auto status = MakeItem("LogUnitObject", "/Status/Test/", "Dumped");
+    lib.onDump = [&lib, status] { lib.client->SetItem(status.get(), true); };
     const std::string file = dir / "snapshot.json";
     ASSERT_EQ(Ctl({"snapshot", file}).code, 0);
     const Json::Value root = ReadDocumentFile(file);
