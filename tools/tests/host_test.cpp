@@ -55,6 +55,11 @@ class HostTest : public ::testing::Test {
     bool SshEnabled() { return Doc(Get(kSsh))["Data"]["Enabled"].asBool(); }
     // Whether an import waits for confirmation, and whether SSH is enabled.
     Ints PendingSsh() { return {host->FallbackPending(), SshEnabled()}; }
+    // The access level `user` logs in with; -1 when refused.
+    int Level(const std::string& user, const std::string& pw) {
+        kora::s_uint8 level = 0;
+        return host->AuthenticateUser(user, pw, level) ? int(level) : -1;
+    }
     // Texts of the server's own log book entries.
     std::string Notes() {
         std::string all;
@@ -94,9 +99,7 @@ TEST_F(HostTest, StartsSeedTheFactoryConfigurationAndOneAdministrator) {
     EXPECT_TRUE(dynamic_cast<cDBFeatureList*>(Get("/Features/FeatureList").get()));
     EXPECT_TRUE(cDBFeatureList::HasFeature("ManagedSwitch"));
     EXPECT_FALSE(cDBFeatureList::HasFeature("Intruder"));
-    kora::s_uint8 level = 0;
-    EXPECT_TRUE(host->AuthenticateUser(tesseld::kFirstUser, password, level));
-    EXPECT_EQ(level, tesseld::kAdminLevel);
+    EXPECT_EQ(Level(tesseld::kFirstUser, password), tesseld::kAdminLevel);
     std::string why, error, secondPassword;
     EXPECT_TRUE(tesseld::PasswordAcceptable(password, 16, 3, why)) << password << ": " << why;
     for (const char* file : {"config.db", "config.db-wal", "logbook.db", "logbook.db-wal"})
@@ -286,17 +289,14 @@ TEST_F(HostTest, UsersAndPasswords) {
     tesseld::cStore::cUser erin, fred;
     ASSERT_TRUE(host->Store().GetUser("erin", erin) && host->Store().GetUser("fred", fred));
     EXPECT_NE(erin.hash, fred.hash) << "every hash has its own salt";
-    kora::s_uint8 level = 0;
-    EXPECT_TRUE(host->AuthenticateUser("alice", "alice-pw-1", level));
-    EXPECT_EQ(level, 1);
-    EXPECT_FALSE(host->AuthenticateUser("nobody", "alice-pw-1", level));
+    EXPECT_EQ(Ints({Level("alice", "alice-pw-1"), Level("nobody", "alice-pw-1")}), Ints({1, -1}));
     // Five failures in a row lock the user out, even with the right password.
-    for (int i = 0; i < 5; ++i) EXPECT_FALSE(host->AuthenticateUser("alice", "wrong", level));
-    EXPECT_FALSE(host->AuthenticateUser("alice", "alice-pw-1", level));
-    // A new password ends the lock-out.
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(Level("alice", "wrong"), -1);
+    EXPECT_EQ(Level("alice", "alice-pw-1"), -1);
+    // A new password (not a weak one) ends the lock-out.
     EXPECT_EQ(host->SetPassword("alice", "weak", 0), 0);
     ASSERT_EQ(host->SetPassword("alice", "alice-pw-2", 0), 1);
-    EXPECT_TRUE(host->AuthenticateUser("alice", "alice-pw-2", level));
+    EXPECT_EQ(Level("alice", "alice-pw-2"), 1);
 
     // The last administrator stays: not deleted, not demoted.
     auto demoted = Edited(*Get("/Users/admin"), [](Json::Value& d) { d["AccessLevel"] = 1; });

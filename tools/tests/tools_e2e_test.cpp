@@ -264,12 +264,11 @@ TEST_F(ToolsE2E, WatchPrintsChangesAsTheyAreSynced) {
     Child watch({TESSELCTL, "--json", "watch", "/Config/System/DeviceManagement/SSH/", "--count",
                  "1", "--timeout", "30"});
     // The watch registers in the background: change until it has seen one.
-    bool seen = false;
-    for (int i = 0; i < 40 && !seen; ++i) {
-        ASSERT_EQ(Ctl({"edit", kSsh, i % 2 ? "Enabled=false" : "Enabled=true"}).code, 0);
-        seen = watch.WaitForLine("\"Event\":\"changed\"", 250);
-    }
-    EXPECT_TRUE(seen) << watch.out;
+    int edits = 0;
+    EXPECT_TRUE(Eventually([&] {
+        return Ctl({"edit", kSsh, ++edits % 2 ? "Enabled=true" : "Enabled=false"}).code == 0 &&
+               watch.WaitForLine("\"Event\":\"changed\"", 250);
+    })) << watch.out;
     EXPECT_NE(watch.out.find("\"Path\":\"" + kSsh + "\""), std::string::npos);
     EXPECT_EQ(watch.Stop(0), 0) << "ends by itself after --count changes";
 }
