@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -23,6 +24,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "kora/kora.h"
@@ -90,10 +92,6 @@ class TestClient : public kora::cServiceClient {
     Journal journal;
 };
 
-inline kora::s_string* NewString(const std::string& text) {
-    return kora::New<kora::s_string>(text);
-}
-
 // The serving side of the tests: records every message, echoes, pushes and
 // defers. Claims only the names it knows.
 class EchoServer : public kora::cMessageSink {
@@ -118,7 +116,8 @@ class EchoServer : public kora::cMessageSink {
             }
         } else if (name == kTyped) {
             // Takes only a string: another payload class is not even recreated.
-            reply.AssignObject(NewString(msg.GetObject<kora::s_string>() ? "string" : "none"));
+            reply.AssignObject(
+                kora::New<kora::s_string>(msg.GetObject<kora::s_string>() ? "string" : "none"));
             ch->Send(reply);
         } else if (name == kDefer) {
             // Answered later, outside any handler: such answers carry no request id.
@@ -159,13 +158,8 @@ inline std::string Text(const kora::cMsg& msg) {
 // Sends a string to the echo service and checks that the same string came back.
 inline bool EchoRoundTrip(kora::cServiceClient& client, const std::string& text) {
     kora::cMsg req(kEcho), reply;
-    req.AssignObject(NewString(text));
+    req.AssignObject(kora::New<kora::s_string>(text));
     return client.SendSync(req, reply, 5000, kEchoResp) && Text(reply) == text;
-}
-
-// Starts the client's service and the client, and waits for its connection.
-inline bool Up(kora::cService& svc, TestClient& client) {
-    return svc.Start() && client.Start() && client.journal.WaitFor(kOnConnect, 1);
 }
 
 // ---- raw frames for the misbehaving-peer cases ----
@@ -208,6 +202,21 @@ inline Bytes Join(std::initializer_list<Bytes> parts) {
     Bytes out;
     for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
     return out;
+}
+
+// An announcement, then `count` frames named `name` without payload.
+inline Bytes Flood(const std::string& who, const std::string& name, size_t count) {
+    Bytes out = Hello(who);
+    for (size_t i = 0; i < count; ++i) {
+        const Bytes one = Frame(Body(uint32_t(i + 2), name, nullptr, 0));
+        out.insert(out.end(), one.begin(), one.end());
+    }
+    return out;
+}
+
+// What ReadFrames gives for the echo of `text`.
+inline std::string Echoed(const std::string& text) {
+    return std::string(kEchoResp) + " " + text;
 }
 
 inline sockaddr_un Address(const std::string& path) {
@@ -308,7 +317,24 @@ class Messaging : public ::testing::Test {
         if (!connect) return true;
         clientSvc.reset(new kora::cService("client"));
         client.reset(new TestClient(clientSvc.get(), "echo", "good"));
-        return Up(*clientSvc, *client);
+        return clientSvc->Start() && client->Start() && client->journal.WaitFor(kOnConnect, 1);
+    }
+
+    // A raw connection to the echo server that has written `bytes`.
+    int Raw(const Bytes& bytes) {
+        const int fd = ConnectRaw(server->SocketPath());
+        EXPECT_TRUE(fd >= 0 && WriteAll(fd, bytes));
+        return fd;
+    }
+    // Writes `bytes` on a new raw connection (then ends it when `eof`) and
+    // reads up to `most` frames.
+    std::vector<std::string> Exchange(const Bytes& bytes, size_t most = SIZE_MAX, int ms = 5000,
+                                      bool eof = false) {
+        const int fd = Raw(bytes);
+        if (eof) ::shutdown(fd, SHUT_WR);
+        std::vector<std::string> got = ReadFrames(fd, ms, most);
+        ::close(fd);
+        return got;
     }
 
     // A process the test forked: killed and reaped at the end.

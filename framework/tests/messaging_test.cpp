@@ -1,9 +1,6 @@
 // kora messaging: request/reply over a socket and within one process,
 // reconnection, vanished peers, delivery-thread requests, timers, and that
 // nothing in flight outlives its service.
-#include <gtest/gtest.h>
-
-#include <atomic>
 
 #include "messaging_fixture.h"
 
@@ -15,7 +12,7 @@ TEST_F(Messaging, ConcurrentRequestsEachGetTheirOwnReply) {
     ASSERT_TRUE(Serve());
     kora::cService otherSvc("other");
     TestClient other(&otherSvc, "echo", "other");
-    ASSERT_TRUE(Up(otherSvc, other));
+    ASSERT_TRUE(otherSvc.Start() && other.Start() && other.journal.WaitFor(kOnConnect, 1));
 
     auto exchange = [](TestClient* c, const std::string& tag, std::atomic<int>* good) {
         for (int i = 0; i < 200; ++i) *good += EchoRoundTrip(*c, tag + std::to_string(i));
@@ -33,7 +30,7 @@ TEST_F(Messaging, DeferredAnswersGoToTheOldestWaiter) {
     ASSERT_TRUE(Serve({}, true));
     auto deferred = [&](const std::string& text, std::string* got) {
         kora::cMsg req(kDefer), reply;
-        req.AssignObject(NewString(text));
+        req.AssignObject(kora::New<kora::s_string>(text));
         if (client->SendSync(req, reply, 5000, kEchoResp)) *got = Text(reply);
     };
     std::string first, second;
@@ -42,8 +39,7 @@ TEST_F(Messaging, DeferredAnswersGoToTheOldestWaiter) {
     std::thread t2(deferred, "second", &second);
     t1.join();
     t2.join();
-    EXPECT_EQ(first, "first");
-    EXPECT_EQ(second, "second");
+    EXPECT_EQ(first + " " + second, "first second");
 }
 
 // A payload class nobody registered with the factory.
@@ -59,17 +55,17 @@ TEST_F(Messaging, InProcessServiceNeedsNoSocketAndFailuresAreClean) {
     EXPECT_FALSE(std::filesystem::exists(server->SocketPath()));
     ASSERT_TRUE(echo->journal.WaitFor(kHello, 1));
     const kora::cMsg hello = echo->journal.All().at(0);
-    EXPECT_EQ(hello.GetObject<kora::s_peerinfo>()->Pid, uint32_t(::getpid()));
-    EXPECT_EQ(hello.Channel()->PeerInfo().Identity, "good");
-    EXPECT_FALSE(hello.Channel()->PeerInfo().ProcessName.empty());
+    const kora::s_peerinfo& peer = hello.Channel()->PeerInfo();
+    EXPECT_EQ(std::make_tuple(hello.GetObject<kora::s_peerinfo>()->Pid, peer.Identity,
+                              peer.ProcessName.empty()),
+              std::make_tuple(uint32_t(::getpid()), std::string("good"), false));
 
     kora::cMsg ignored(kIgnore), reply;
     EXPECT_FALSE(client->SendSync(ignored, reply, 50, kEchoResp));
     TestClient nowhere(clientSvc.get(), "nobody", "fay");
     kora::cMsg req(kEcho);
-    EXPECT_FALSE(nowhere.IsConnected());
-    EXPECT_FALSE(nowhere.Send(req));
-    EXPECT_FALSE(nowhere.SendSync(req, reply, 50, kEchoResp));
+    EXPECT_FALSE(nowhere.IsConnected() || nowhere.Send(req) ||
+                 nowhere.SendSync(req, reply, 50, kEchoResp));
     // An unregistered payload type is refused before anything is written.
     kora::cMsg odd(kEcho);
     odd.AssignObject(kora::New<Unregistered>());
@@ -117,9 +113,8 @@ TEST_F(Messaging, PeersThatVanishOrStopReadingAreDisconnectedAndReported) {
         const kora::cMsg closed = echo->journal.All().back();
         ASSERT_EQ(closed.Name(), kora::kChannelClosedMsg);
         EXPECT_EQ(closed.Channel()->PeerInfo().Identity, who);
-        EXPECT_FALSE(closed.Channel()->IsOpen());
         kora::cMsg late(kPush);
-        EXPECT_FALSE(closed.Channel()->Send(late));
+        EXPECT_FALSE(closed.Channel()->IsOpen() || closed.Channel()->Send(late));
         if (!vanish) ::close(fd);
     }
     EXPECT_TRUE(Traced("peer does not read"));
@@ -132,7 +127,7 @@ struct EagerClient : TestClient {
     bool DispatchMessage(kora::cMsg& msg) override {
         if (msg.Name() == kOnConnect) {
             kora::cMsg req(kEchoThenPush), reply;
-            req.AssignObject(NewString("on connect"));
+            req.AssignObject(kora::New<kora::s_string>("on connect"));
             answered = SendSync(req, reply, 5000, kEchoResp) && Text(reply) == "on connect";
         }
         return TestClient::DispatchMessage(msg);
@@ -147,10 +142,9 @@ TEST_F(Messaging, SendSyncOnTheDeliveryThreadKeepsLaterMessagesQueued) {
     ASSERT_TRUE(svc.Start() && eager.Start());
     ASSERT_TRUE(eager.journal.WaitFor(kPush, 1));
     EXPECT_TRUE(eager.answered);
-    auto seen = eager.journal.All();
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0].Name(), kOnConnect);
-    EXPECT_EQ(seen[1].Name(), kPush);
+    std::vector<std::string> seen;
+    for (const kora::cMsg& m : eager.journal.All()) seen.push_back(m.Name());
+    EXPECT_EQ(seen, (std::vector<std::string>{kOnConnect, kPush}));
 }
 
 TEST_F(Messaging, TimersFireThroughTheSinkAndStopCancels) {
