@@ -155,11 +155,14 @@ inline std::string Text(const kora::cMsg& msg) {
     return s ? std::string(*s) : std::string("<none>");
 }
 
-// Sends a string to the echo service and checks that the same string came back.
-inline bool EchoRoundTrip(kora::cServiceClient& client, const std::string& text) {
-    kora::cMsg req(kEcho), reply;
+// Sends a request with a string and gives the string of the answer.
+inline std::string Ask(kora::cServiceClient& client, const char* name, const std::string& text) {
+    kora::cMsg req(name), reply;
     req.AssignObject(kora::New<kora::s_string>(text));
-    return client.SendSync(req, reply, 5000, kEchoResp) && Text(reply) == text;
+    return client.SendSync(req, reply, 5000, kEchoResp) ? Text(reply) : "<no answer>";
+}
+inline bool EchoRoundTrip(kora::cServiceClient& client, const std::string& text) {
+    return Ask(client, kEcho, text) == text;
 }
 
 // ---- raw frames for the misbehaving-peer cases ----
@@ -204,11 +207,11 @@ inline Bytes Join(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-// An announcement, then `count` frames named `name` without payload.
-inline Bytes Flood(const std::string& who, const std::string& name, size_t count) {
-    Bytes out = Hello(who);
+// `count` frames named `name` without payload.
+inline Bytes Flood(const std::string& name, size_t count) {
+    Bytes out;
     for (size_t i = 0; i < count; ++i) {
-        const Bytes one = Frame(Body(uint32_t(i + 2), name, nullptr, 0));
+        const Bytes one = Frame(Body(uint32_t(i + 10), name, nullptr, 0));
         out.insert(out.end(), one.begin(), one.end());
     }
     return out;
@@ -295,10 +298,6 @@ class Messaging : public ::testing::Test {
         clientSvc.reset();
         echo.reset();
         server.reset();
-        for (pid_t pid : m_pids) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
         kora::cTracepoint::SetHandler(nullptr);
         EXPECT_EQ(kora::GC::LiveCount(), m_live) << "objects outlived their services";
         std::error_code ec;
@@ -337,9 +336,6 @@ class Messaging : public ::testing::Test {
         return got;
     }
 
-    // A process the test forked: killed and reaped at the end.
-    void Track(pid_t pid) { m_pids.push_back(pid); }
-
     size_t TraceCount(const std::string& text) {
         std::lock_guard<std::mutex> g(m_traceLock);
         return size_t(std::count_if(m_traces.begin(), m_traces.end(), [&](const std::string& t) {
@@ -355,7 +351,6 @@ class Messaging : public ::testing::Test {
 
   private:
     size_t m_live = 0;
-    std::vector<pid_t> m_pids;
     std::mutex m_traceLock;
     std::vector<std::string> m_traces;
 };
