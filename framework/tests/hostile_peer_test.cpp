@@ -65,7 +65,7 @@ TEST_F(Messaging, RuntimeDirectoryIsPrivateAndAnUntrustedOneIsRefused) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);
         ::setenv("KORA_RUNTIME_DIR", c.first.c_str(), 1);
-        kora::cService svc("echo");
+        cService svc("echo");
         EXPECT_EQ(svc.Serve(), c.second);
         struct stat st {};
         EXPECT_TRUE(!c.second ||
@@ -88,7 +88,7 @@ TEST_F(Messaging, ClientSendsNothingToAServerOfAnUntrustedUser) {
         ASSERT_EQ(::seteuid(kNobody), 0);
         const int listened = ::listen(lfd, 4);
         ASSERT_TRUE(::seteuid(0) == 0 && listened == 0);
-        kora::cService svc("client");
+        cService svc("client");
         TestClient planted(&svc, "planted", "secret-holder");
         if (trusted) planted.TrustServerUser(kNobody);
         ASSERT_TRUE(svc.Start() && planted.Start());
@@ -106,7 +106,7 @@ TEST_F(Messaging, ClientSendsNothingToAServerOfAnUntrustedUser) {
 }
 
 TEST_F(Messaging, ConnectionsBeyondTheLimitAreClosedAtOnce) {
-    kora::cServiceLimits limits;
+    cServiceLimits limits;
     limits.maxConnections = 3;
     ASSERT_TRUE(Serve(limits));  // the client holds one place
     const int held[] = {Raw(Hello("holder")), Raw(Hello("holder"))};
@@ -116,14 +116,14 @@ TEST_F(Messaging, ConnectionsBeyondTheLimitAreClosedAtOnce) {
     ASSERT_TRUE(WriteAll(held[0], StringFrame(kEcho, "in")));
     EXPECT_EQ(ReadFrames(held[0], 5000, 1), Lines{Echoed("in")});
     ::close(held[1]);
-    ASSERT_TRUE(echo->journal.WaitFor(kora::kChannelClosedMsg, 1));
+    ASSERT_TRUE(echo->journal.WaitFor(kChannelClosedMsg, 1));
     EXPECT_EQ(Exchange(Join({Hello("next"), StringFrame(kEcho, "next")}), 1),
               Lines{Echoed("next")});
     ::close(held[0]);
 }
 
 TEST_F(Messaging, AFrameNotCompletedInTimeClosesItsConnection) {
-    kora::cServiceLimits limits;
+    cServiceLimits limits;
     limits.frameDeadlineMs = 200;
     ASSERT_TRUE(Serve(limits));
     const Bytes frame = StringFrame(kEcho, std::string(100, 'x'));
@@ -162,7 +162,7 @@ TEST_F(Messaging, AFrameNotCompletedInTimeClosesItsConnection) {
 }
 
 TEST_F(Messaging, AFloodIsHeldInTheSocketNotInMemoryAndNothingIsLost) {
-    kora::cServiceLimits limits;
+    cServiceLimits limits;
     limits.maxQueuedMessages = 64;
     ASSERT_TRUE(Serve(limits));
     constexpr size_t kFlood = 20000;
@@ -170,7 +170,7 @@ TEST_F(Messaging, AFloodIsHeldInTheSocketNotInMemoryAndNothingIsLost) {
     const int fd = ConnectRaw(server->SocketPath());
     // Delivery waits while the lock is held; the writer blocks once the server
     // stops reading: that is the back-pressure.
-    kora::cDispatchLock held = server->LockDispatch();
+    cDispatchLock held = server->LockDispatch();
     std::thread writer([&] { WriteAll(fd, flood); });
     size_t most = 0;
     for (int i = 0; i < 40; ++i) {
@@ -192,7 +192,7 @@ TEST_F(Messaging, AThreadTakingTheDispatchLockInALoopDoesNotStarveDelivery) {
     constexpr int kRounds = 2000;
     size_t most = 0;
     for (int i = 0; i < kRounds; ++i) {
-        kora::cDispatchLock guard = clientSvc->LockDispatch();
+        cDispatchLock guard = clientSvc->LockDispatch();
         most = std::max(most, clientSvc->PendingMessages());
         ASSERT_EQ(Ask(*client, kEchoThenPush, "x"), "x");
         if (i == 0) {
@@ -213,10 +213,10 @@ TEST_F(Messaging, AThreadTakingTheDispatchLockInALoopDoesNotStarveDelivery) {
 TEST_F(Messaging,
        NamesOnlyTheFrameworkProducesAreDroppedAndWhatAPeerProvokesIsTracedAtALimitedRate) {
     ASSERT_TRUE(Serve());
-    const int fd = Raw(Join({Hello("liar"), Frame(Body(2, kora::kChannelClosedMsg, nullptr, 0)),
+    const int fd = Raw(Join({Hello("liar"), Frame(Body(2, kChannelClosedMsg, nullptr, 0)),
                              Flood("TEST::UNKNOWN", 5000), StringFrame(kEcho, "done", 9000)}));
     EXPECT_EQ(ReadFrames(fd, 5000, 1), Lines{Echoed("done")});
-    EXPECT_EQ(echo->journal.Count(kora::kChannelClosedMsg), 0u);  // before the real close
+    EXPECT_EQ(echo->journal.Count(kChannelClosedMsg), 0u);  // before the real close
     EXPECT_TRUE(Traced("reserved message name"));
     const size_t traced = TraceCount("message not handled");
     EXPECT_TRUE(traced >= 1 && traced <= 12) << traced;
@@ -224,22 +224,22 @@ TEST_F(Messaging,
 }
 
 // A payload that counts how often it was read from the wire.
-struct Counted : kora::ISerialize {
+struct Counted : ISerialize {
     static std::atomic<int> reads;
     unsigned Version() const override { return 1; }
     std::string TypeName() const override { return "TestCounted"; }
-    bool Serialize(kora::cSerializeBuffer& b) const override {
+    bool Serialize(cSerializeBuffer& b) const override {
         SerializeVersion(b);
         return true;
     }
-    int Deserialize(kora::cSerializeBuffer& b) override {
+    int Deserialize(cSerializeBuffer& b) override {
         ++reads;
         return DeserializeVersion(b) == 1;
     }
     std::string ToString(const std::string&) const override { return "TestCounted"; }
 };
 std::atomic<int> Counted::reads{0};
-kora::RegisterObject<Counted> r_Counted;
+RegisterObject<Counted> r_Counted;
 
 TEST_F(Messaging, APayloadIsReadOnlyWhenAHandlerAsksForItsClass) {
     ASSERT_TRUE(Serve({}, true));
@@ -251,14 +251,14 @@ TEST_F(Messaging, APayloadIsReadOnlyWhenAHandlerAsksForItsClass) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);
         Counted::reads = 0;
-        kora::cMsg msg(c.first);
-        msg.AssignObject(kora::New<Counted>());
+        cMsg msg(c.first);
+        msg.AssignObject(New<Counted>());
         ASSERT_TRUE(client->Send(msg));
         ASSERT_TRUE(EchoRoundTrip(*client, "sync"));  // everything before it was handled
         EXPECT_EQ(Counted::reads.load(), c.second);
     }
-    kora::cMsg typed(kTyped), reply;
-    typed.AssignObject(kora::New<Counted>());
+    cMsg typed(kTyped), reply;
+    typed.AssignObject(New<Counted>());
     ASSERT_TRUE(client->SendSync(typed, reply, 5000, kEchoResp));
     EXPECT_EQ(Text(reply), "none");
 }
@@ -267,7 +267,7 @@ TEST_F(Messaging, APayloadIsReadOnlyWhenAHandlerAsksForItsClass) {
 // the same write: those are answered, then the connection is closed.
 TEST_F(Messaging, DamagedInputClosesOnlyThatConnectionAfterAnsweringWhatCameBefore) {
     ASSERT_TRUE(Serve());
-    kora::s_string text("x");
+    s_string text("x");
     Bytes longName = Body(4, "", nullptr, 0);
     longName[8 + 2] = 0xE8, longName[8 + 3] = 0x03;  // the name claims 1000 bytes
     const std::string one = Echoed("one"), two = Echoed("two");
@@ -280,7 +280,7 @@ TEST_F(Messaging, DamagedInputClosesOnlyThatConnectionAfterAnsweringWhatCameBefo
     } cases[] = {
         {"no announcement", Frame(Body(2, kEcho, &text, 1)), alone},
         {"text instead of frames", Bytes{'G', 'E', 'T', ' ', '/', ' ', 'H', 'T', 'T', 'P'}, alone},
-        {"oversized length", Frame({}, int64_t(kora::kMaxFrameSize) + 1), after},
+        {"oversized length", Frame({}, int64_t(kMaxFrameSize) + 1), after},
         {"length below the header", Frame({1, 2, 3}), after},
         {"payload flag 2", Frame(Body(4, kEcho, nullptr, 2)), after},
         // The type name "No", then the version.
@@ -321,11 +321,11 @@ TEST_F(Messaging, CredentialsComeFromTheKernelNotFromTheAnnouncement) {
     const std::shared_ptr<void> reap(
         nullptr, [pid](void*) { ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0); });
     ASSERT_TRUE(echo->journal.WaitFor(kEcho, 1));
-    kora::Ref<kora::cChannel> ch;
+    Ref<cChannel> ch;
     for (const auto& m : echo->journal.All())
-        if (m.Name() == kEcho) ch = kora::Ref<kora::cChannel>::Share(m.Channel());
+        if (m.Name() == kEcho) ch = Ref<cChannel>::Share(m.Channel());
     ASSERT_TRUE(ch);
-    const kora::cPeerCredentials& who = ch->Credentials();
+    const cPeerCredentials& who = ch->Credentials();
     EXPECT_EQ(
         std::make_tuple(ch->PeerInfo().Identity, who.known, who.pid, who.uid, ch->PeerInfo().Pid),
         std::make_tuple(std::string("forger"), true, uint32_t(pid), ::getuid(), uint32_t(pid)));

@@ -10,7 +10,7 @@ using namespace kora_test;
 
 TEST_F(Messaging, ConcurrentRequestsEachGetTheirOwnReply) {
     ASSERT_TRUE(Serve());
-    kora::cService otherSvc("other");
+    cService otherSvc("other");
     TestClient other(&otherSvc, "echo", "other");
     ASSERT_TRUE(otherSvc.Start() && other.Start() && other.journal.WaitFor(kOnConnect, 1));
 
@@ -41,10 +41,10 @@ TEST_F(Messaging, DeferredAnswersGoToTheOldestWaiter) {
 }
 
 // A payload class nobody registered with the factory.
-struct Unregistered : kora::ISerialize {
+struct Unregistered : ISerialize {
     std::string TypeName() const override { return "Unregistered"; }
-    bool Serialize(kora::cSerializeBuffer&) const override { return true; }
-    int Deserialize(kora::cSerializeBuffer&) override { return 1; }
+    bool Serialize(cSerializeBuffer&) const override { return true; }
+    int Deserialize(cSerializeBuffer&) override { return 1; }
     std::string ToString(const std::string&) const override { return "Unregistered"; }
 };
 
@@ -52,30 +52,30 @@ TEST_F(Messaging, InProcessServiceNeedsNoSocketAndFailuresAreClean) {
     ASSERT_TRUE(Serve({}, true));
     EXPECT_FALSE(std::filesystem::exists(server->SocketPath()));
     ASSERT_TRUE(echo->journal.WaitFor(kHello, 1));
-    const kora::cMsg hello = echo->journal.All().at(0);
-    const kora::s_peerinfo& peer = hello.Channel()->PeerInfo();
-    EXPECT_EQ(std::make_tuple(hello.GetObject<kora::s_peerinfo>()->Pid, peer.Identity,
+    const cMsg hello = echo->journal.All().at(0);
+    const s_peerinfo& peer = hello.Channel()->PeerInfo();
+    EXPECT_EQ(std::make_tuple(hello.GetObject<s_peerinfo>()->Pid, peer.Identity,
                               peer.ProcessName.empty()),
               std::make_tuple(uint32_t(::getpid()), std::string("good"), false));
 
-    kora::cMsg ignored(kIgnore), reply;
+    cMsg ignored(kIgnore), reply;
     EXPECT_FALSE(client->SendSync(ignored, reply, 50, kEchoResp));
     TestClient nowhere(clientSvc.get(), "nobody", "fay");
-    kora::cMsg req(kEcho);
+    cMsg req(kEcho);
     EXPECT_FALSE(nowhere.IsConnected() || nowhere.Send(req) ||
                  nowhere.SendSync(req, reply, 50, kEchoResp));
     // An unregistered payload type is refused before anything is written.
-    kora::cMsg odd(kEcho);
-    odd.AssignObject(kora::New<Unregistered>());
+    cMsg odd(kEcho);
+    odd.AssignObject(New<Unregistered>());
     EXPECT_FALSE(client->Send(odd));
     EXPECT_TRUE(EchoRoundTrip(*client, "still there"));
     client->Stop();
-    EXPECT_TRUE(echo->journal.WaitFor(kora::kChannelClosedMsg, 1));
+    EXPECT_TRUE(echo->journal.WaitFor(kChannelClosedMsg, 1));
 }
 
 TEST_F(Messaging, ClientReconnectsWhenTheServerComesBackAndStaysStoppedWhenStopped) {
     ASSERT_TRUE(Serve());
-    kora::cService second("echo");
+    cService second("echo");
     EXPECT_FALSE(second.Serve()) << "a live server's socket is kept";
     echo.reset();
     server.reset();
@@ -103,14 +103,14 @@ TEST_F(Messaging, PeersThatVanishOrStopReadingAreDisconnectedAndReported) {
         const bool vanish = who == "vanishing";
         int fd = ConnectRaw(server->SocketPath());
         bool written = WriteAll(fd, Hello(who));
-        const size_t needed = vanish ? 4 : kora::kMaxQueuedOutput / request.size() + 8;
+        const size_t needed = vanish ? 4 : kMaxQueuedOutput / request.size() + 8;
         for (size_t i = 0; written && i < needed; ++i) written = WriteAll(fd, request);
         if (vanish && echo->journal.WaitFor(kEcho, 1)) ::close(fd);
-        ASSERT_TRUE(echo->journal.WaitFor(kora::kChannelClosedMsg, vanish ? 1 : 2, 10000));
-        const kora::cMsg closed = echo->journal.All().back();
+        ASSERT_TRUE(echo->journal.WaitFor(kChannelClosedMsg, vanish ? 1 : 2, 10000));
+        const cMsg closed = echo->journal.All().back();
         ASSERT_EQ(closed.Name() + " " + closed.Channel()->PeerInfo().Identity,
-                  kora::kChannelClosedMsg + (" " + who));
-        kora::cMsg late(kPush);
+                  kChannelClosedMsg + (" " + who));
+        cMsg late(kPush);
         EXPECT_FALSE(closed.Channel()->IsOpen() || closed.Channel()->Send(late));
         if (!vanish) ::close(fd);
     }
@@ -121,7 +121,7 @@ TEST_F(Messaging, PeersThatVanishOrStopReadingAreDisconnectedAndReported) {
 // Sends a request from its connect handler, as a client registering on connect does.
 struct EagerClient : TestClient {
     using TestClient::TestClient;
-    bool DispatchMessage(kora::cMsg& msg) override {
+    bool DispatchMessage(cMsg& msg) override {
         if (msg.Name() == kOnConnect)
             answered = Ask(*this, kEchoThenPush, "on connect") == "on connect";
         return TestClient::DispatchMessage(msg);
@@ -131,28 +131,28 @@ struct EagerClient : TestClient {
 
 TEST_F(Messaging, SendSyncOnTheDeliveryThreadKeepsLaterMessagesQueued) {
     ASSERT_TRUE(Serve({}, false, false));
-    kora::cService svc("eager");
+    cService svc("eager");
     EagerClient eager(&svc, "echo", "ivy");
     ASSERT_TRUE(svc.Start() && eager.Start());
     ASSERT_TRUE(eager.journal.WaitFor(kPush, 1) && eager.answered);
     std::vector<std::string> seen;
-    for (const kora::cMsg& m : eager.journal.All()) seen.push_back(m.Name());
+    for (const cMsg& m : eager.journal.All()) seen.push_back(m.Name());
     EXPECT_EQ(seen, (std::vector<std::string>{kOnConnect, kPush}));
 }
 
 TEST_F(Messaging, TimersFireThroughTheSinkAndStopCancels) {
-    kora::cService svc("timers");
+    cService svc("timers");
     EchoServer sink(&svc);
     ASSERT_TRUE(svc.Start());
-    kora::cTimer plain(&svc, false, &sink), restarted(&svc, false, &sink),
-        stopped(&svc, false, &sink), last(&svc, false, &sink);
+    cTimer plain(&svc, false, &sink), restarted(&svc, false, &sink), stopped(&svc, false, &sink),
+        last(&svc, false, &sink);
     plain.StartSec(0, "A");
     restarted.StartMs(30, "B-replaced");
     restarted.StartMs(0, "B");
     stopped.StartMs(20, "C-stopped");
     stopped.Stop();
     {
-        kora::cTimer gone(&svc, false, &sink);
+        cTimer gone(&svc, false, &sink);
         gone.StartMs(20, "D-destroyed");
     }
     last.StartMs(60, "E");
@@ -164,7 +164,7 @@ TEST_F(Messaging, TimersFireThroughTheSinkAndStopCancels) {
 }
 
 TEST_F(Messaging, RunServesTheCallerUntilStoppedFromTheDeliveryThread) {
-    kora::cService svc("runner");
+    cService svc("runner");
     EchoServer sink(&svc);
     svc.Post("FIRST");
     svc.RunOnDelivery([&] { svc.Stop(); });
