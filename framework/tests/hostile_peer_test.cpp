@@ -25,8 +25,7 @@ TEST_F(Messaging, AcceptRestsWhileDescriptorsRunOutAndServesTheWaitingClientAfte
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
     const int source = ::open("/dev/null", O_RDONLY | O_CLOEXEC);  // standard input may be closed
     ASSERT_GE(source, 0);
-    rlimit low = saved;
-    low.rlim_cur = rlim_t(source) + 16;
+    const rlimit low{rlim_t(source) + 16, saved.rlim_max};
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
     std::vector<int> fillers;
     for (int f; (f = ::dup(source)) >= 0;) fillers.push_back(f);
@@ -106,7 +105,6 @@ TEST_F(Messaging, ClientSendsNothingToAServerOfAnUntrustedUser) {
 }
 
 TEST_F(Messaging, ConnectionsBeyondTheLimitAreClosedAtOnce) {
-    cServiceLimits limits;
     limits.maxConnections = 3;
     ASSERT_TRUE(Serve(limits));  // the client holds one place
     const int held[] = {Raw(Hello("holder")), Raw(Hello("holder"))};
@@ -123,17 +121,15 @@ TEST_F(Messaging, ConnectionsBeyondTheLimitAreClosedAtOnce) {
 }
 
 TEST_F(Messaging, AFrameNotCompletedInTimeClosesItsConnection) {
-    cServiceLimits limits;
     limits.frameDeadlineMs = 200;
     ASSERT_TRUE(Serve(limits));
     const Bytes frame = StringFrame(kEcho, std::string(100, 'x'));
     const Lines answers(3, Echoed(std::string(100, 'x')));
-    struct Case {
+    const struct {
         const char* what;
         std::function<void(int fd)> send;
         bool dropped;  // else each frame is answered
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"stops one byte short",
          [&](int fd) { WriteAll(fd, Bytes(frame.begin(), frame.end() - 1)); }, true},
         {"sends a byte every 50 ms",
@@ -162,7 +158,6 @@ TEST_F(Messaging, AFrameNotCompletedInTimeClosesItsConnection) {
 }
 
 TEST_F(Messaging, AFloodIsHeldInTheSocketNotInMemoryAndNothingIsLost) {
-    cServiceLimits limits;
     limits.maxQueuedMessages = 64;
     ASSERT_TRUE(Serve(limits));
     constexpr size_t kFlood = 20000;

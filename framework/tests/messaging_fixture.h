@@ -122,7 +122,15 @@ class EchoServer : public cMessageSink {
         } else if (name == kDefer) {
             // Answered later, outside any handler: such answers carry no request id.
             m_deferred.emplace_back(Ref<cChannel>::Share(ch), msg);
-            if (m_deferred.size() == 2) Service()->RunOnDelivery([this] { AnswerDeferred(); });
+            if (m_deferred.size() == 2)
+                Service()->RunOnDelivery([this] {
+                    for (auto& d : m_deferred) {
+                        cMsg answer(kEchoResp);
+                        answer.ShareObject(d.second.GetPayload());
+                        d.first->Send(answer);
+                    }
+                    m_deferred.clear();
+                });
         } else {
             return name == kIgnore || name == kHello || name == kChannelClosedMsg;
         }
@@ -132,14 +140,6 @@ class EchoServer : public cMessageSink {
     Journal journal;
 
   private:
-    void AnswerDeferred() {
-        for (auto& d : m_deferred) {
-            cMsg answer(kEchoResp);
-            answer.ShareObject(d.second.GetPayload());
-            d.first->Send(answer);
-        }
-        m_deferred.clear();
-    }
     // Touched on the delivery thread only.
     std::vector<std::pair<Ref<cChannel>, cMsg>> m_deferred;
 };
@@ -293,10 +293,7 @@ class Messaging : public ::testing::Test {
     }
 
     void TearDown() override {
-        client.reset();
-        clientSvc.reset();
-        echo.reset();
-        server.reset();
+        client.reset(), clientSvc.reset(), echo.reset(), server.reset();
         cTracepoint::SetHandler(nullptr);
         EXPECT_EQ(GC::LiveCount(), m_live) << "objects outlived their services";
         std::error_code ec;
@@ -343,6 +340,7 @@ class Messaging : public ::testing::Test {
     bool Traced(const std::string& text) { return TraceCount(text) > 0; }
 
     std::string m_dir;
+    cServiceLimits limits;  // for tests to set before Serve(limits)
     std::unique_ptr<cService> server, clientSvc;
     std::unique_ptr<EchoServer> echo;
     std::unique_ptr<TestClient> client;

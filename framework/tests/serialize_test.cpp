@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -369,23 +369,6 @@ TEST(ObjectFactory, ReadsRegisteredTypesOnlyAndDamageLeaksNothing) {
     EXPECT_EQ(GC::LiveCount(), start);
 }
 
-namespace {
-
-// A private directory, removed with everything in it at the end of the test.
-struct TempDir {
-    TempDir() {
-        char tmpl[] = "/tmp/kora_test_XXXXXX";
-        if (mkdtemp(tmpl)) path = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    std::string path;
-};
-
-}  // namespace
-
 // ---- cTime ----
 
 TEST(Time, SecondsRoundDownAndSaturate) {
@@ -483,9 +466,8 @@ TEST(Helper, GetStringTokensAndFormatString) {
 // Binary content longer than one read chunk comes back whole; a directory
 // leaves the text as it was.
 TEST(File, StringFromFileReadsBinaryContentWhole) {
-    TempDir dir;
-    ASSERT_FALSE(dir.path.empty());
-    const std::string path = dir.path + "/binary";
+    const std::string dir = testing::TempDir(),
+                      path = dir + "kora_binary_" + std::to_string(getpid());
     const std::string content = std::string("a\0b\r\n\xff", 6) + std::string(20000, 'z');
     {
         cFile f;
@@ -494,7 +476,8 @@ TEST(File, StringFromFileReadsBinaryContentWhole) {
     }
     std::string text;
     EXPECT_TRUE(cFileHelper::StringFromFile(path, text) && text == content);
-    EXPECT_TRUE(!cFileHelper::StringFromFile(dir.path, text) && text == content);
+    EXPECT_TRUE(!cFileHelper::StringFromFile(dir, text) && text == content);
+    std::remove(path.c_str());
     cFile closed;  // never opened: writes nothing
     EXPECT_EQ(closed.Write("x"), 0u);
 }
@@ -535,14 +518,14 @@ TEST(TraceChild, Emit) {
 TEST(Trace, LevelFilterFromEnvironment) {
     char self[PATH_MAX] = {};
     ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
-    TempDir dir;
-    const std::string out = dir.path + "/trace.log";
+    const std::string out = testing::TempDir() + "kora_trace_" + std::to_string(getpid()) + ".log";
     const std::string cmd = "KORA_TRACE_CHILD=1 KORA_TRACE_LEVEL=1 KORA_TRACE_FILE='" + out +
                             "' '" + std::string(self) +
                             "' --gtest_filter=TraceChild.Emit >/dev/null 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     std::string log;
     ASSERT_TRUE(cFileHelper::StringFromFile(out, log));
+    std::remove(out.c_str());
     EXPECT_NE(log.find("DTCL/001 error kept with detail (c.cpp:2)\n"), std::string::npos) << log;
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;  // the other one dropped
 }
