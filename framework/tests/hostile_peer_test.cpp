@@ -176,9 +176,8 @@ TEST_F(Messaging, AFloodIsHeldInTheSocketNotInMemoryAndNothingIsLost) {
         << most;
     held.Unlock();
     writer.join();
-    EXPECT_TRUE(echo->journal.WaitFor(kIgnore, kFlood))
+    EXPECT_TRUE(echo->journal.WaitFor(kIgnore, kFlood) && Traced("reading paused"))
         << echo->journal.Count(kIgnore) << " of " << kFlood;
-    EXPECT_TRUE(Traced("reading paused"));
     ::close(fd);
 }
 
@@ -192,14 +191,13 @@ TEST_F(Messaging, AThreadTakingTheDispatchLockInALoopDoesNotStarveDelivery) {
         ASSERT_EQ(Ask(*client, kEchoThenPush, "x"), "x");
         if (i == 0) {
             // The push follows the answer on the wire and waits while the lock is held.
-            EXPECT_TRUE(WaitUntil([&] { return clientSvc->PendingMessages() >= 1; }));
-            EXPECT_EQ(client->journal.Count(kPush), 0u);
+            EXPECT_TRUE(WaitUntil([&] { return clientSvc->PendingMessages() >= 1; }) &&
+                        client->journal.Count(kPush) == 0);
         }
     }
     // Each push waits while the lock is held, but is delivered before the lock
     // is taken again.
-    EXPECT_LE(most, 4u);
-    EXPECT_TRUE(client->journal.WaitFor(kPush, kRounds));
+    EXPECT_TRUE(most <= 4 && client->journal.WaitFor(kPush, kRounds)) << most;
 }
 
 // A peer claiming that its own connection closed, then sending thousands of
@@ -211,8 +209,8 @@ TEST_F(Messaging,
     const int fd = Raw(Join({Hello("liar"), Frame(Body(2, kChannelClosedMsg, nullptr, 0)),
                              Flood("TEST::UNKNOWN", 5000), StringFrame(kEcho, "done", 9000)}));
     EXPECT_EQ(ReadFrames(fd, 5000, 1), Lines{Echoed("done")});
-    EXPECT_EQ(echo->journal.Count(kChannelClosedMsg), 0u);  // before the real close
-    EXPECT_TRUE(Traced("reserved message name"));
+    // Checked before the real close.
+    EXPECT_TRUE(echo->journal.Count(kChannelClosedMsg) == 0 && Traced("reserved message name"));
     const size_t traced = TraceCount("message not handled");
     EXPECT_TRUE(traced >= 1 && traced <= 12) << traced;
     ::close(fd);
@@ -248,8 +246,8 @@ TEST_F(Messaging, APayloadIsReadOnlyWhenAHandlerAsksForItsClass) {
         Counted::reads = 0;
         cMsg msg(c.first);
         msg.AssignObject(New<Counted>());
-        ASSERT_TRUE(client->Send(msg));
-        ASSERT_TRUE(EchoRoundTrip(*client, "sync"));  // everything before it was handled
+        // The round trip after it proves that everything before it was handled.
+        ASSERT_TRUE(client->Send(msg) && EchoRoundTrip(*client, "sync"));
         EXPECT_EQ(Counted::reads.load(), c.second);
     }
     cMsg typed(kTyped), reply;

@@ -156,10 +156,11 @@ inline std::string Text(const cMsg& msg) {
 }
 
 // Sends a request with a string and gives the string of the answer.
-inline std::string Ask(cServiceClient& client, const char* name, const std::string& text) {
+inline std::string Ask(cServiceClient& client, const char* name, const std::string& text,
+                       unsigned ms = 5000) {
     cMsg req(name), reply;
     req.AssignObject(New<s_string>(text));
-    return client.SendSync(req, reply, 5000, kEchoResp) ? Text(reply) : "<no answer>";
+    return client.SendSync(req, reply, ms, kEchoResp) ? Text(reply) : "<no answer>";
 }
 inline bool EchoRoundTrip(cServiceClient& client, const std::string& text) {
     return Ask(client, kEcho, text) == text;
@@ -209,10 +210,8 @@ inline Bytes Join(std::initializer_list<Bytes> parts) {
 // `count` frames named `name` without payload.
 inline Bytes Flood(const std::string& name, size_t count) {
     Bytes out;
-    for (size_t i = 0; i < count; ++i) {
-        const Bytes one = Frame(Body(uint32_t(i + 10), name, nullptr, 0));
-        out.insert(out.end(), one.begin(), one.end());
-    }
+    for (size_t i = 0; i < count; ++i)
+        for (uint8_t byte : Frame(Body(uint32_t(i + 10), name, nullptr, 0))) out.push_back(byte);
     return out;
 }
 

@@ -58,12 +58,11 @@ TEST_F(Messaging, InProcessServiceNeedsNoSocketAndFailuresAreClean) {
                               peer.ProcessName.empty()),
               std::make_tuple(uint32_t(::getpid()), std::string("good"), false));
 
-    cMsg ignored(kIgnore), reply;
-    EXPECT_FALSE(client->SendSync(ignored, reply, 50, kEchoResp));
+    EXPECT_EQ(Ask(*client, kIgnore, "", 50), "<no answer>");
     TestClient nowhere(clientSvc.get(), "nobody", "fay");
     cMsg req(kEcho);
-    EXPECT_FALSE(nowhere.IsConnected() || nowhere.Send(req) ||
-                 nowhere.SendSync(req, reply, 50, kEchoResp));
+    EXPECT_FALSE(nowhere.IsConnected() || nowhere.Send(req));
+    EXPECT_EQ(Ask(nowhere, kEcho, "", 50), "<no answer>");
     // An unregistered payload type is refused before anything is written.
     cMsg odd(kEcho);
     odd.AssignObject(New<Unregistered>());
