@@ -231,11 +231,9 @@ inline sockaddr_un Address(const std::string& path) {
 inline int ConnectRaw(const std::string& path, int fd = -1) {
     if (fd < 0) fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr = Address(path);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
+    ::close(fd);
+    return -1;
 }
 
 inline bool WriteAll(int fd, const Bytes& bytes) {

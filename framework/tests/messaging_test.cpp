@@ -66,8 +66,7 @@ TEST_F(Messaging, InProcessServiceNeedsNoSocketAndFailuresAreClean) {
     // An unregistered payload type is refused before anything is written.
     cMsg odd(kEcho);
     odd.AssignObject(New<Unregistered>());
-    EXPECT_FALSE(client->Send(odd));
-    EXPECT_TRUE(EchoRoundTrip(*client, "still there"));
+    EXPECT_TRUE(!client->Send(odd) && EchoRoundTrip(*client, "still there"));
     client->Stop();
     EXPECT_TRUE(echo->journal.WaitFor(kChannelClosedMsg, 1));
 }
@@ -76,19 +75,16 @@ TEST_F(Messaging, ClientReconnectsWhenTheServerComesBackAndStaysStoppedWhenStopp
     ASSERT_TRUE(Serve());
     cService second("echo");
     EXPECT_FALSE(second.Serve()) << "a live server's socket is kept";
-    echo.reset();
-    server.reset();
+    echo.reset(), server.reset();
     ASSERT_TRUE(client->journal.WaitFor(kOnClose, 1) && !client->IsConnected());
-    ASSERT_TRUE(Serve({}, false, false));
-    ASSERT_TRUE(client->journal.WaitFor(kOnConnect, 2));
+    ASSERT_TRUE(Serve({}, false, false) && client->journal.WaitFor(kOnConnect, 2));
     EXPECT_TRUE(EchoRoundTrip(*client, "after"));
 
     client->Stop();
     EXPECT_FALSE(client->IsConnected());
     client->HealthRequest();  // a stopped client stays stopped
     EXPECT_TRUE(Traced("health request"));
-    EXPECT_TRUE(client->Start());
-    ASSERT_TRUE(client->journal.WaitFor(kOnConnect, 3));
+    ASSERT_TRUE(client->Start() && client->journal.WaitFor(kOnConnect, 3));
     EXPECT_EQ(client->journal.Count(kOnClose), 1u) << "Stop reports no close";
 }
 
@@ -113,8 +109,7 @@ TEST_F(Messaging, PeersThatVanishOrStopReadingAreDisconnectedAndReported) {
         EXPECT_FALSE(closed.Channel()->IsOpen() || closed.Channel()->Send(late));
         if (!vanish) ::close(fd);
     }
-    EXPECT_TRUE(Traced("peer does not read"));
-    EXPECT_TRUE(EchoRoundTrip(*client, "unaffected"));
+    EXPECT_TRUE(Traced("peer does not read") && EchoRoundTrip(*client, "unaffected"));
 }
 
 // Sends a request from its connect handler, as a client registering on connect does.

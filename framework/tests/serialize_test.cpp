@@ -22,6 +22,7 @@
 #include "kora/kora.h"
 
 using namespace kora;
+using namespace std::string_literals;
 
 // The largest single allocation the process asked for since the last reset; lets
 // the tests prove that a hostile length prefix is refused before allocating.
@@ -89,9 +90,9 @@ Bytes Str(const std::string& s, int64_t length = -1) {
     return Concat({out, Bytes(s.begin(), s.end())});
 }
 
-template <class T, class V>
-std::shared_ptr<ISerialize> Val(V v) {
-    return std::make_shared<T>(v);
+template <class T, class... A>
+std::shared_ptr<ISerialize> Val(A... a) {
+    return std::make_shared<T>(a...);
 }
 
 cTime Seconds(int64_t s) {
@@ -99,6 +100,27 @@ cTime Seconds(int64_t s) {
     t.FromSeconds(s);
     return t;
 }
+
+xmlDocPtr Parse(const std::string& text) {
+    return xmlReadMemory(text.data(), int(text.size()), "map.xml", nullptr, XML_PARSE_NONET);
+}
+
+struct Mixin {
+    virtual ~Mixin() = default;
+    int tag = 7;
+};
+
+// A test object whose counted base is not the first base of the class, so the
+// counted subobject does not start at the allocation's address.
+struct Mixed : Mixin, ISerialize {
+    bool Serialize(cSerializeBuffer&) const override { return true; }
+    int Deserialize(cSerializeBuffer&) override { return 1; }
+    std::string ToString(const std::string&) const override { return "Mixed"; }
+};
+
+struct Throws : s_string {
+    Throws() { throw std::runtime_error("no"); }
+};
 
 }  // namespace
 
@@ -120,13 +142,9 @@ TEST(Scalars, WireFormsAreGolden) {
         {"s_uint32", Val<s_uint32>(0x12345678u), {1, 0, 0x78, 0x56, 0x34, 0x12}},
         {"s_int64", Val<s_int64>(INT64_MIN), {1, 0, 0, 0, 0, 0, 0, 0, 0, 0x80}},
         {"s_uint64", Val<s_uint64>(0x0102030405060708ull), {1, 0, 8, 7, 6, 5, 4, 3, 2, 1}},
-        {"s_string",
-         Val<s_string>(std::string("a\0b\xff", 4)),
-         {1, 0, 4, 0, 0, 0, 'a', 0, 'b', 0xFF}},
+        {"s_string", Val<s_string>("a\0b\xff"s), {1, 0, 4, 0, 0, 0, 'a', 0, 'b', 0xFF}},
         {"cTime", Val<cTime>(Seconds(-1)), {1, 0, 0xC0, 0xBD, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
-        {"s_socket_addr",
-         Val<s_socket_addr>(s_socket_addr("192.168.1.2", 80)),
-         {1, 0, 2, 1, 0xA8, 0xC0, 80, 0}},
+        {"s_socket_addr", Val<s_socket_addr>("192.168.1.2", 80), {1, 0, 2, 1, 0xA8, 0xC0, 80, 0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.type);
@@ -216,14 +234,6 @@ TEST(StringMap, BinaryForm) {
     }
 }
 
-namespace {
-
-xmlDocPtr Parse(const std::string& text) {
-    return xmlReadMemory(text.data(), int(text.size()), "map.xml", nullptr, XML_PARSE_NONET);
-}
-
-}  // namespace
-
 TEST(StringMap, XmlRoundTripThroughText) {
     s_map_string_string m;
     m.SetAt("plain", "value");
@@ -279,27 +289,6 @@ TEST(StringMap, BadXmlIsRefusedWithAReason) {
 }
 
 // ---- reference counting and the object factory ----
-
-namespace {
-
-struct Mixin {
-    virtual ~Mixin() = default;
-    int tag = 7;
-};
-
-// A test object whose counted base is not the first base of the class, so the
-// counted subobject does not start at the allocation's address.
-struct Mixed : Mixin, ISerialize {
-    bool Serialize(cSerializeBuffer&) const override { return true; }
-    int Deserialize(cSerializeBuffer&) override { return 1; }
-    std::string ToString(const std::string&) const override { return "Mixed"; }
-};
-
-struct Throws : s_string {
-    Throws() { throw std::runtime_error("no"); }
-};
-
-}  // namespace
 
 TEST(GarbageCollectable, NewReleaseAndRefBalanceTheLiveCount) {
     const size_t start = GC::LiveCount();
@@ -425,10 +414,10 @@ TEST(SocketAddr, InitFromString) {
             << c.first;
     }
     // Forms that inet_aton would take included; a refusal changes nothing.
-    std::vector<std::string> refused = {"1.2.3",    "256.1.1.1", "1.2.3.256",  " 1.2.3.4",
-                                        "1.2.3.4 ", "",          "1.2.3.4.5",  "1..3.4",
-                                        "-1.2.3.4", "0x1.2.3.4", "1.2.3.4/24", "::1"};
-    refused.push_back(std::string("1.2.3.4\0junk", 12));
+    std::vector<std::string> refused = {"1.2.3",         "256.1.1.1", "1.2.3.256",  " 1.2.3.4",
+                                        "1.2.3.4 ",      "",          "1.2.3.4.5",  "1..3.4",
+                                        "-1.2.3.4",      "0x1.2.3.4", "1.2.3.4/24", "::1",
+                                        "1.2.3.4\0junk"s};
     for (const std::string& text : refused) {
         s_socket_addr a("9.9.9.9", 7);
         EXPECT_TRUE(!a.InitFromString(text, 80) && a.ToString("") == "9.9.9.9:7")
