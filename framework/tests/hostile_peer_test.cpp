@@ -140,10 +140,8 @@ TEST_F(Messaging, AFrameNotCompletedInTimeClosesItsConnection) {
          true},
         {"sends whole frames 300 ms apart",
          [&](int fd) {
-             for (int i = 0; i < 3; ++i) {
+             for (int i = 0; i < 3; ++i, WriteAll(fd, frame))
                  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                 WriteAll(fd, frame);
-             }
          },
          false},
     };
@@ -168,10 +166,8 @@ TEST_F(Messaging, AFloodIsHeldInTheSocketNotInMemoryAndNothingIsLost) {
     cDispatchLock held = server->LockDispatch();
     std::thread writer([&] { WriteAll(fd, flood); });
     size_t most = 0;
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < 40; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(5)))
         most = std::max(most, server->PendingMessages());
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
     EXPECT_TRUE(most >= limits.maxQueuedMessages / 2 && most <= limits.maxQueuedMessages + 1)
         << most;
     held.Unlock();
@@ -252,8 +248,7 @@ TEST_F(Messaging, APayloadIsReadOnlyWhenAHandlerAsksForItsClass) {
     }
     cMsg typed(kTyped), reply;
     typed.AssignObject(New<Counted>());
-    ASSERT_TRUE(client->SendSync(typed, reply, 5000, kEchoResp));
-    EXPECT_EQ(Text(reply), "none");
+    EXPECT_TRUE(client->SendSync(typed, reply, 5000, kEchoResp) && Text(reply) == "none");
 }
 
 // Each case is sent alone, or behind an announcement and good requests in
@@ -264,6 +259,8 @@ TEST_F(Messaging, DamagedInputClosesOnlyThatConnectionAfterAnsweringWhatCameBefo
     Bytes longName = Body(4, "", nullptr, 0);
     longName[8 + 2] = 0xE8, longName[8 + 3] = 0x03;  // the name claims 1000 bytes
     const std::string one = Echoed("one"), two = Echoed("two");
+    const Bytes good =
+        Join({Hello("good"), StringFrame(kEcho, "one", 2), StringFrame(kEcho, "two", 3)});
     const Lines alone = {kClosed}, after = {one, two, kClosed},
                 unread = {one, two, Echoed("<none>"), kClosed};
     const struct {
@@ -288,11 +285,8 @@ TEST_F(Messaging, DamagedInputClosesOnlyThatConnectionAfterAnsweringWhatCameBefo
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const Bytes before =
-            c.answers.size() == 1
-                ? Bytes()
-                : Join({Hello(c.what), StringFrame(kEcho, "one", 2), StringFrame(kEcho, "two", 3)});
-        EXPECT_EQ(Exchange(Join({before, c.bytes}), SIZE_MAX, 5000, c.bytes.empty()), c.answers);
+        const Bytes bytes = Join({c.answers.size() == 1 ? Bytes() : good, c.bytes});
+        EXPECT_EQ(Exchange(bytes, SIZE_MAX, 5000, c.bytes.empty()), c.answers);
         EXPECT_TRUE(EchoRoundTrip(*client, c.what));
     }
 }

@@ -28,15 +28,12 @@ TEST_F(Messaging, ConcurrentRequestsEachGetTheirOwnReply) {
 
 TEST_F(Messaging, DeferredAnswersGoToTheOldestWaiter) {
     ASSERT_TRUE(Serve({}, true));
-    auto deferred = [&](const std::string& text, std::string* got) {
-        *got = Ask(*client, kDefer, text);
-    };
+    auto ask = [&](const char* text, std::string* got) { *got = Ask(*client, kDefer, text); };
     std::string first, second;
-    std::thread t1(deferred, "first", &first);
+    std::thread t1(ask, "first", &first);
     ASSERT_TRUE(echo->journal.WaitFor(kDefer, 1));
-    std::thread t2(deferred, "second", &second);
-    t1.join();
-    t2.join();
+    std::thread t2(ask, "second", &second);
+    for (auto* t : {&t1, &t2}) t->join();
     EXPECT_EQ(first + " " + second, "first second");
 }
 
