@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -23,11 +24,13 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "kora/kora.h"
 
 namespace kora_test {
+using namespace kora;
 using Bytes = std::vector<uint8_t>;
 
 constexpr char kHello[] = "TEST::HELLO";
@@ -44,7 +47,7 @@ constexpr char kTyped[] = "TEST::TYPED";
 // Messages seen, counted by name, with a wait for a count of one name.
 class Journal {
   public:
-    void Add(const kora::cMsg& msg) {
+    void Add(const cMsg& msg) {
         std::lock_guard<std::mutex> g(m_lock);
         m_msgs.push_back(msg);
         ++m_counts[msg.Name()];
@@ -59,7 +62,7 @@ class Journal {
         return m_cv.wait_for(g, std::chrono::milliseconds(ms),
                              [&] { return m_counts.count(name) && m_counts.at(name) >= count; });
     }
-    std::vector<kora::cMsg> All() const {
+    std::vector<cMsg> All() const {
         std::lock_guard<std::mutex> g(m_lock);
         return m_msgs;
     }
@@ -67,65 +70,69 @@ class Journal {
   private:
     mutable std::mutex m_lock;
     mutable std::condition_variable m_cv;
-    std::vector<kora::cMsg> m_msgs;
+    std::vector<cMsg> m_msgs;
     std::map<std::string, size_t> m_counts;
 };
 
 // A client that records its connect and close messages and everything its
 // connection brings.
-class TestClient : public kora::cServiceClient {
+class TestClient : public cServiceClient {
   public:
-    TestClient(kora::cService* service, const std::string& target, const std::string& identity)
+    TestClient(cService* service, const std::string& target, const std::string& identity)
         : cServiceClient(service, "testClient", target, kOnConnect, kOnClose, kHello) {
-        kora::s_peerinfo info;
+        s_peerinfo info;
         info.Identity = identity;
         SetPeerinfoToBeSent(info);
         service->RegisterMessageSink(this);
     }
     ~TestClient() override { Service()->UnRegisterMessageSink(this); }
-    bool DispatchMessage(kora::cMsg& msg) override {
+    bool DispatchMessage(cMsg& msg) override {
         journal.Add(msg);
         return true;
     }
     Journal journal;
 };
 
-inline kora::s_string* NewString(const std::string& text) {
-    return kora::New<kora::s_string>(text);
-}
-
 // The serving side of the tests: records every message, echoes, pushes and
 // defers. Claims only the names it knows.
-class EchoServer : public kora::cMessageSink {
+class EchoServer : public cMessageSink {
   public:
-    explicit EchoServer(kora::cService* service) : cMessageSink(service, "echoServer") {
+    explicit EchoServer(cService* service) : cMessageSink(service, "echoServer") {
         service->RegisterMessageSink(this);
     }
     // Unregisters before the members go, so no delivery sees them half destroyed.
     ~EchoServer() override { Service()->UnRegisterMessageSink(this); }
 
-    bool ProcessMsg(kora::cMsg& msg) override {
+    bool ProcessMsg(cMsg& msg) override {
         journal.Add(msg);
         const std::string& name = msg.Name();
-        kora::cChannel* ch = msg.Channel();
-        kora::cMsg reply(kEchoResp);
+        cChannel* ch = msg.Channel();
+        cMsg reply(kEchoResp);
         if (name == kEcho || name == kEchoThenPush) {
             reply.ShareObject(msg.GetPayload());
             ch->Send(reply);
             if (name == kEchoThenPush) {
-                kora::cMsg push(kPush);
+                cMsg push(kPush);
                 ch->Send(push);
             }
         } else if (name == kTyped) {
             // Takes only a string: another payload class is not even recreated.
-            reply.AssignObject(NewString(msg.GetObject<kora::s_string>() ? "string" : "none"));
+            reply.AssignObject(New<s_string>(msg.GetObject<s_string>() ? "string" : "none"));
             ch->Send(reply);
         } else if (name == kDefer) {
             // Answered later, outside any handler: such answers carry no request id.
-            m_deferred.emplace_back(kora::Ref<kora::cChannel>::Share(ch), msg);
-            if (m_deferred.size() == 2) Service()->RunOnDelivery([this] { AnswerDeferred(); });
+            m_deferred.emplace_back(Ref<cChannel>::Share(ch), msg);
+            if (m_deferred.size() == 2)
+                Service()->RunOnDelivery([this] {
+                    for (auto& d : m_deferred) {
+                        cMsg answer(kEchoResp);
+                        answer.ShareObject(d.second.GetPayload());
+                        d.first->Send(answer);
+                    }
+                    m_deferred.clear();
+                });
         } else {
-            return name == kIgnore || name == kHello || name == kora::kChannelClosedMsg;
+            return name == kIgnore || name == kHello || name == kChannelClosedMsg;
         }
         return true;
     }
@@ -133,16 +140,8 @@ class EchoServer : public kora::cMessageSink {
     Journal journal;
 
   private:
-    void AnswerDeferred() {
-        for (auto& d : m_deferred) {
-            kora::cMsg answer(kEchoResp);
-            answer.ShareObject(d.second.GetPayload());
-            d.first->Send(answer);
-        }
-        m_deferred.clear();
-    }
     // Touched on the delivery thread only.
-    std::vector<std::pair<kora::Ref<kora::cChannel>, kora::cMsg>> m_deferred;
+    std::vector<std::pair<Ref<cChannel>, cMsg>> m_deferred;
 };
 
 inline bool WaitUntil(const std::function<bool()>& cond, int ms = 5000) {
@@ -151,33 +150,31 @@ inline bool WaitUntil(const std::function<bool()>& cond, int ms = 5000) {
     return cond();
 }
 
-inline std::string Text(const kora::cMsg& msg) {
-    const auto* s = msg.GetObject<kora::s_string>();
+inline std::string Text(const cMsg& msg) {
+    const auto* s = msg.GetObject<s_string>();
     return s ? std::string(*s) : std::string("<none>");
 }
 
-// Sends a string to the echo service and checks that the same string came back.
-inline bool EchoRoundTrip(kora::cServiceClient& client, const std::string& text) {
-    kora::cMsg req(kEcho), reply;
-    req.AssignObject(NewString(text));
-    return client.SendSync(req, reply, 5000, kEchoResp) && Text(reply) == text;
+// Sends a request with a string and gives the string of the answer.
+inline std::string Ask(cServiceClient& client, const char* name, const std::string& text,
+                       unsigned ms = 5000) {
+    cMsg req(name), reply;
+    req.AssignObject(New<s_string>(text));
+    return client.SendSync(req, reply, ms, kEchoResp) ? Text(reply) : "<no answer>";
 }
-
-// Starts the client's service and the client, and waits for its connection.
-inline bool Up(kora::cService& svc, TestClient& client) {
-    return svc.Start() && client.Start() && client.journal.WaitFor(kOnConnect, 1);
+inline bool EchoRoundTrip(cServiceClient& client, const std::string& text) {
+    return Ask(client, kEcho, text) == text;
 }
 
 // ---- raw frames for the misbehaving-peer cases ----
 
-inline Bytes Body(uint32_t id, const std::string& name, const kora::ISerialize* payload,
-                  uint8_t flag) {
-    kora::cSerializeBuffer b;
+inline Bytes Body(uint32_t id, const std::string& name, const ISerialize* payload, uint8_t flag) {
+    cSerializeBuffer b;
     b.WriteU32(id);
     b.WriteU32(0);
-    kora::s_string(name).Serialize(b);
+    s_string(name).Serialize(b);
     b.WriteU8(flag);
-    if (payload) kora::cObjectFactory::Serialize(*payload, b);
+    if (payload) cObjectFactory::Serialize(*payload, b);
     return Bytes(b.Data(), b.Data() + b.Size());
 }
 
@@ -193,12 +190,12 @@ inline Bytes Frame(const Bytes& body, int64_t claimed = -1) {
 
 // A frame with a string payload.
 inline Bytes StringFrame(const std::string& name, const std::string& text, uint32_t id = 2) {
-    kora::s_string s(text);
+    s_string s(text);
     return Frame(Body(id, name, &s, 1));
 }
 
 inline Bytes Hello(const std::string& identity) {
-    kora::s_peerinfo info;
+    s_peerinfo info;
     info.Identity = identity;
     info.Pid = 1;  // a lie the server must not believe
     return Frame(Body(1, kHello, &info, 1));
@@ -208,6 +205,19 @@ inline Bytes Join(std::initializer_list<Bytes> parts) {
     Bytes out;
     for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
     return out;
+}
+
+// `count` frames named `name` without payload.
+inline Bytes Flood(const std::string& name, size_t count) {
+    Bytes out;
+    for (size_t i = 0; i < count; ++i)
+        for (uint8_t byte : Frame(Body(uint32_t(i + 10), name, nullptr, 0))) out.push_back(byte);
+    return out;
+}
+
+// What ReadFrames gives for the echo of `text`.
+inline std::string Echoed(const std::string& text) {
+    return std::string(kEchoResp) + " " + text;
 }
 
 inline sockaddr_un Address(const std::string& path) {
@@ -221,11 +231,9 @@ inline sockaddr_un Address(const std::string& path) {
 inline int ConnectRaw(const std::string& path, int fd = -1) {
     if (fd < 0) fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr = Address(path);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
+    ::close(fd);
+    return -1;
 }
 
 inline bool WriteAll(int fd, const Bytes& bytes) {
@@ -257,9 +265,9 @@ inline std::vector<std::string> ReadFrames(int fd, int ms = 5000, size_t most = 
         while (in.size() >= 4) {
             const uint32_t len = in[0] | in[1] << 8 | in[2] << 16 | uint32_t(in[3]) << 24;
             if (in.size() < 4 + size_t(len)) break;
-            kora::cMsg msg;
+            cMsg msg;
             std::string error;
-            if (kora::cFrame::Decode(in.data() + 4, len, msg, error))
+            if (cFrame::Decode(in.data() + 4, len, msg, error))
                 got.push_back(msg.Name() + " " + Text(msg));
             in.erase(in.begin(), in.begin() + 4 + len);
         }
@@ -274,45 +282,51 @@ class Messaging : public ::testing::Test {
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
         m_dir = tmpl;
         ::setenv("KORA_RUNTIME_DIR", m_dir.c_str(), 1);
-        m_live = kora::GC::LiveCount();
-        kora::cTracepoint::SetHandler([this](const kora::cTraceRecord& r) {
+        m_live = GC::LiveCount();
+        cTracepoint::SetHandler([this](const cTraceRecord& r) {
             std::lock_guard<std::mutex> g(m_traceLock);
             m_traces.push_back(r.text);
         });
     }
 
     void TearDown() override {
-        client.reset();
-        clientSvc.reset();
-        echo.reset();
-        server.reset();
-        for (pid_t pid : m_pids) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-        kora::cTracepoint::SetHandler(nullptr);
-        EXPECT_EQ(kora::GC::LiveCount(), m_live) << "objects outlived their services";
+        client.reset(), clientSvc.reset(), echo.reset(), server.reset();
+        cTracepoint::SetHandler(nullptr);
+        EXPECT_EQ(GC::LiveCount(), m_live) << "objects outlived their services";
         std::error_code ec;
         std::filesystem::remove_all(m_dir, ec);
     }
 
     // Serves "echo" in this process, over its socket or in process only, and
     // connects `client` to it (unless `connect` is false).
-    bool Serve(const kora::cServiceLimits& limits = {}, bool inProcess = false,
-               bool connect = true) {
-        server.reset(new kora::cService("echo"));
+    bool Serve(const cServiceLimits& limits = {}, bool inProcess = false, bool connect = true) {
+        server.reset(new cService("echo"));
         echo.reset(new EchoServer(server.get()));
         server->SetLimits(limits);
         if (!(inProcess ? server->ServeInProcess() : server->Serve()) || !server->Start())
             return false;
         if (!connect) return true;
-        clientSvc.reset(new kora::cService("client"));
+        clientSvc.reset(new cService("client"));
         client.reset(new TestClient(clientSvc.get(), "echo", "good"));
-        return Up(*clientSvc, *client);
+        return clientSvc->Start() && client->Start() && client->journal.WaitFor(kOnConnect, 1);
     }
 
-    // A process the test forked: killed and reaped at the end.
-    void Track(pid_t pid) { m_pids.push_back(pid); }
+    // A raw connection to the echo server that has written `bytes`.
+    int Raw(const Bytes& bytes) {
+        const int fd = ConnectRaw(server->SocketPath());
+        EXPECT_TRUE(fd >= 0 && WriteAll(fd, bytes));
+        return fd;
+    }
+    // Writes `bytes` on a new raw connection (then ends it when `eof`) and
+    // reads up to `most` frames.
+    std::vector<std::string> Exchange(const Bytes& bytes, size_t most = SIZE_MAX, int ms = 5000,
+                                      bool eof = false) {
+        const int fd = Raw(bytes);
+        if (eof) ::shutdown(fd, SHUT_WR);
+        std::vector<std::string> got = ReadFrames(fd, ms, most);
+        ::close(fd);
+        return got;
+    }
 
     size_t TraceCount(const std::string& text) {
         std::lock_guard<std::mutex> g(m_traceLock);
@@ -323,13 +337,13 @@ class Messaging : public ::testing::Test {
     bool Traced(const std::string& text) { return TraceCount(text) > 0; }
 
     std::string m_dir;
-    std::unique_ptr<kora::cService> server, clientSvc;
+    cServiceLimits limits;  // for tests to set before Serve(limits)
+    std::unique_ptr<cService> server, clientSvc;
     std::unique_ptr<EchoServer> echo;
     std::unique_ptr<TestClient> client;
 
   private:
     size_t m_live = 0;
-    std::vector<pid_t> m_pids;
     std::mutex m_traceLock;
     std::vector<std::string> m_traces;
 };
