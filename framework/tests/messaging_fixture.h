@@ -290,7 +290,10 @@ class Messaging : public ::testing::Test {
     }
 
     void TearDown() override {
-        client.reset(), clientSvc.reset(), echo.reset(), server.reset();
+        client.reset();
+        clientSvc.reset();
+        echo.reset();
+        server.reset();
         cTracepoint::SetHandler(nullptr);
         EXPECT_EQ(GC::LiveCount(), m_live) << "objects outlived their services";
         std::error_code ec;

@@ -72,7 +72,8 @@ TEST_F(Messaging, ClientReconnectsWhenTheServerComesBackAndStaysStoppedWhenStopp
     ASSERT_TRUE(Serve());
     cService second("echo");
     EXPECT_FALSE(second.Serve()) << "a live server's socket is kept";
-    echo.reset(), server.reset();
+    echo.reset();
+    server.reset();
     ASSERT_TRUE(client->journal.WaitFor(kOnClose, 1) && !client->IsConnected());
     ASSERT_TRUE(Serve({}, false, false) && client->journal.WaitFor(kOnConnect, 2));
     EXPECT_TRUE(EchoRoundTrip(*client, "after"));
