@@ -106,14 +106,6 @@ void cDataClient::SetFailure(eFailure failure, kora::s_int8 result) {
     m_result = failure == eFailure::kNone ? kora::s_int8(1) : result;
 }
 
-kora::s_int8 cDataClient::Judge(kora::s_int8 result) {
-    if (result == 1)
-        SetFailure(eFailure::kNone);
-    else
-        SetFailure(eFailure::kRefused, result);
-    return result;
-}
-
 kora::cDispatchLock cDataClient::Guard() const {
     return m_service ? m_service->LockDispatch() : kora::cDispatchLock();
 }
@@ -275,9 +267,7 @@ kora::s_int8 cDataClient::SetItem(cDBItem* item, bool wait) {
         SetFailure(Send(request) ? eFailure::kNone : eFailure::kNotConnected);
         return 1;
     }
-    kora::Ref<ccDBSetItemResp> answer = Exchange<ccDBSetItemResp>(request, kMsgSetItemResp);
-    if (!answer && m_failure == eFailure::kNotFound) SetFailure(eFailure::kWrongAnswer);
-    return answer ? Judge(answer->Result) : kora::s_int8(0);
+    return Judge(Exchange<ccDBSetItemResp>(request, kMsgSetItemResp));
 }
 
 kora::s_int8 cDataClient::DeleteItem(const kora::s_string& path) {
@@ -370,8 +360,7 @@ cDBCollection* cDataClient::GetCollection(const std::string& path) const {
 // ---- Watches ----
 
 void cWatch::Reset() {
-    std::shared_ptr<cWatchEntry> entry = std::move(m_entry);
-    m_entry.reset();
+    std::shared_ptr<cWatchEntry> entry = std::move(m_entry);  // leaves m_entry empty
     std::shared_ptr<cDataClient*> client = m_client.lock();
     m_client.reset();
     if (entry && client) (*client)->RemoveWatch(entry);

@@ -135,8 +135,7 @@ bool cDataClient::AuthenticateUser(std::string user, std::string password,
     }
     kora::Ref<ccDBAuthenticateUserResp> answer =
         Exchange<ccDBAuthenticateUserResp>(request, kMsgAuthenticateUserResp);
-    if (!answer && m_failure == eFailure::kNotFound) SetFailure(eFailure::kWrongAnswer);
-    if (!answer || Judge(answer->Result) != 1) return false;
+    if (Judge(answer) != 1) return false;
     accessLevel = answer->AccessLevel;
     return true;
 }

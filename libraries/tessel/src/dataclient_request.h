@@ -26,6 +26,16 @@ kora::Ref<R> cDataClient::Exchange(kora::cMsg& request, const char* replyName) {
     return answered ? kora::Ref<R>::Share(reply.GetObject<R>()) : kora::Ref<R>();
 }
 
+template <class R>
+kora::s_int8 cDataClient::Judge(const kora::Ref<R>& answer) {
+    if (!answer) {
+        if (m_failure == eFailure::kNotFound) SetFailure(eFailure::kWrongAnswer);
+        return 0;
+    }
+    SetFailure(answer->Result == 1 ? eFailure::kNone : eFailure::kRefused, answer->Result);
+    return answer->Result;
+}
+
 template <class P, class Fill>
 bool cDataClient::Attach(kora::cMsg& request, Fill&& fill) {
     P* payload = kora::New<P>();
@@ -38,9 +48,7 @@ bool cDataClient::Attach(kora::cMsg& request, Fill&& fill) {
 template <class R>
 kora::s_int8 cDataClient::ResultOf(const char* name, const char* replyName) {
     kora::cMsg request(name);
-    kora::Ref<R> answer = Exchange<R>(request, replyName);
-    if (!answer && m_failure == eFailure::kNotFound) SetFailure(eFailure::kWrongAnswer);
-    return answer ? Judge(answer->Result) : kora::s_int8(0);
+    return Judge(Exchange<R>(request, replyName));
 }
 
 template <class P, class R, class Fill>
@@ -50,9 +58,7 @@ kora::s_int8 cDataClient::ResultOf(const char* name, const char* replyName, Fill
         SetFailure(eFailure::kInvalid);
         return 0;
     }
-    kora::Ref<R> answer = Exchange<R>(request, replyName);
-    if (!answer && m_failure == eFailure::kNotFound) SetFailure(eFailure::kWrongAnswer);
-    return answer ? Judge(answer->Result) : kora::s_int8(0);
+    return Judge(Exchange<R>(request, replyName));
 }
 
 }  // namespace tessel

@@ -294,8 +294,11 @@ class TESSEL_API cDataClient : public kora::cServiceClient {
     };
 
     void SetFailure(eFailure failure, kora::s_int8 result = 0);
-    // Records the outcome of a result code: kRefused unless it is 1.
-    kora::s_int8 Judge(kora::s_int8 result);
+    // The result code of an answer of class R from Exchange, or 0, recording
+    // the outcome: kRefused unless it is 1, kWrongAnswer for a reply without
+    // a result (a result-code request is always answered with one).
+    template <class R>
+    kora::s_int8 Judge(const kora::Ref<R>& answer);
     // Traces a dropped log entry, once per cause.
     void LogDropped(unsigned cause, int level, const std::string& why, const std::string& detail);
 
